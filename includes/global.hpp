@@ -1,0 +1,121 @@
+#pragma once
+
+#include <jni.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+namespace Quorvane::Services {
+
+// The library's one piece of shared state: the include and exclude filters,
+// the cached Remap declarations and the initialized flag.
+//
+// Threads: filter edits come from any Java thread and decisions from every
+// class-loading thread at once; filterMutex_ guards includes_, excludes_ and
+// probe_, and is never held across a JNI call or a log line. The flag and the
+// two declarations are written only by initialization (serialized by its
+// caller), declarations first and flag last with release ordering; a hook
+// that reads the flag as true with acquire ordering therefore sees both.
+class Remapper {
+public:
+    Remapper(const Remapper&) = delete;
+    Remapper& operator=(const Remapper&) = delete;
+
+    // Made on first use by whichever caller comes first. Deliberately never
+    // destroyed: at process exit the VM may still run hooks on other threads
+    // while static destructors run, and they must not find a dead mutex.
+    static Remapper& getInstance() {
+        static Remapper* const instance = new Remapper();
+        return *instance;
+    }
+
+    bool isInit() const { return initialized_.load(std::memory_order_acquire); }
+    void setInit(bool init) { initialized_.store(init, std::memory_order_release); }
+
+    jclass getRemapClass() const { return remapClass_.load(std::memory_order_relaxed); }
+    jmethodID getRemapMethodId() const { return remapMethodId_.load(std::memory_order_relaxed); }
+    void setRemapClass(jclass clazz) { remapClass_.store(clazz, std::memory_order_relaxed); }
+    void setRemapMethodId(jmethodID methodId) { remapMethodId_.store(methodId, std::memory_order_relaxed); }
+
+    void addInclude(std::string name) {
+        std::lock_guard<std::mutex> lock(filterMutex_);
+        includes_.insert(std::move(name));
+    }
+    void removeInclude(const std::string& name) {
+        std::lock_guard<std::mutex> lock(filterMutex_);
+        includes_.erase(name);
+    }
+    void clearIncludes() {
+        std::lock_guard<std::mutex> lock(filterMutex_);
+        includes_.clear();
+    }
+    void addExclude(std::string name) {
+        std::lock_guard<std::mutex> lock(filterMutex_);
+        excludes_.insert(std::move(name));
+    }
+    void removeExclude(const std::string& name) {
+        std::lock_guard<std::mutex> lock(filterMutex_);
+        excludes_.erase(name);
+    }
+    void clearExcludes() {
+        std::lock_guard<std::mutex> lock(filterMutex_);
+        excludes_.clear();
+    }
+
+    // Excludes first, then includes; with no include nothing is remapped.
+    bool shouldRemap(const std::string& name) const { return shouldRemap(std::string_view(name)); }
+
+    // The hook's entry: takes the VM's name without copying it into a string.
+    bool shouldRemap(std::string_view name) const {
+        std::lock_guard<std::mutex> lock(filterMutex_);
+        if (includes_.empty()) {
+            return false;
+        }
+        return !matchesAny(excludes_, name) && matchesAny(includes_, name);
+    }
+
+private:
+    Remapper() = default;
+
+    // An entry E matches N when E is not empty and N equals E, or E ends in
+    // '/' and starts N, or E starts N and is followed in N by '$'. So the only
+    // entries that can match N are N itself and the prefixes of N that end
+    // just before a '$' or just after a '/': probe those instead of walking
+    // every entry, so that the cost follows the name, not the set size.
+    // Caller holds filterMutex_.
+    bool matchesAny(const std::unordered_set<std::string>& entries, std::string_view name) const {
+        if (entries.empty() || name.empty()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            const char c = name[i];
+            if (c == '$' && i > 0 && contains(entries, name.substr(0, i))) {
+                return true;
+            }
+            if (c == '/' && contains(entries, name.substr(0, i + 1))) {
+                return true;
+            }
+        }
+        return contains(entries, name);
+    }
+
+    // probe_ keeps its capacity between calls, so a lookup allocates nothing
+    // once it has seen a name of that length. Caller holds filterMutex_.
+    bool contains(const std::unordered_set<std::string>& entries, std::string_view key) const {
+        probe_.assign(key.data(), key.size());
+        return entries.find(probe_) != entries.end();
+    }
+
+    std::atomic<bool> initialized_{false};
+    std::atomic<jclass> remapClass_{nullptr};
+    std::atomic<jmethodID> remapMethodId_{nullptr};
+    mutable std::mutex filterMutex_;
+    std::unordered_set<std::string> includes_;
+    std::unordered_set<std::string> excludes_;
+    mutable std::string probe_;
+};
+
+}  // namespace Quorvane::Services

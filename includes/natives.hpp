@@ -1,0 +1,16 @@
+#pragma once
+
+// The native methods of qv.vantrel.quorvane.Quorvane, under the symbols the
+// VM looks up (keep in sync with Quorvane.java). These seven are the only
+// symbols the library exports.
+#include <jni.h>
+
+extern "C" {
+JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_initNative(JNIEnv* env, jclass clazz);
+JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_addInclude(JNIEnv* env, jclass clazz, jstring name);
+JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_addExclude(JNIEnv* env, jclass clazz, jstring name);
+JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_removeInclude(JNIEnv* env, jclass clazz, jstring name);
+JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_removeExclude(JNIEnv* env, jclass clazz, jstring name);
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_clearIncludes(JNIEnv* env, jclass clazz);
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_clearExcludes(JNIEnv* env, jclass clazz);
+}

@@ -1,0 +1,136 @@
+// initNative: turns the loaded library into a class transformer.
+#include <jni.h>
+#include <jvmti.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "Logger.hpp"
+#include "callbacks.hpp"
+#include "global.hpp"
+#include "natives.hpp"
+
+using Quorvane::Services::Remapper;
+
+namespace {
+
+// The Java upcall (keep in sync with qv.vantrel.quorvane.remapper.Remap).
+const char* const remap_class = "qv/vantrel/quorvane/remapper/Remap";
+const char* const remap_method = "remap";
+const char* const remap_sig = "(Ljava/lang/String;[B)[B";
+
+// Serializes initNative: two threads initializing at once must not obtain two
+// environments or cache two global references.
+std::mutex init_mutex;
+
+// The JVMTI environment of the first successful GetEnv, reused by every later
+// call: a second environment with the hook installed would run every selected
+// class through remap twice. Guarded by init_mutex; never disposed of.
+jvmtiEnv* agent_env = nullptr;
+
+// True when the registry holds both Remap declarations on return. FindClass
+// runs in the caller's thread and class-loader context.
+bool cacheRemapDeclarations(JNIEnv* env) {
+    Remapper& remapper = Remapper::getInstance();
+    if (remapper.getRemapClass() != nullptr && remapper.getRemapMethodId() != nullptr) {
+        return true;
+    }
+
+    jclass local = env->FindClass(remap_class);
+    if (local == nullptr) {
+        if (env->ExceptionCheck()) {
+            env->ExceptionClear();
+        }
+        Logger::get()->error("[Quorvane] FindClass failed: {}", remap_class);
+        return false;
+    }
+    // Owned by the registry for the life of the process.
+    auto global = static_cast<jclass>(env->NewGlobalRef(local));
+    env->DeleteLocalRef(local);
+    if (global == nullptr) {
+        Logger::get()->error("[Quorvane] NewGlobalRef failed: {}", remap_class);
+        return false;
+    }
+
+    jmethodID method = env->GetStaticMethodID(global, remap_method, remap_sig);
+    if (method == nullptr) {
+        if (env->ExceptionCheck()) {
+            env->ExceptionClear();
+        }
+        env->DeleteGlobalRef(global);
+        Logger::get()->error("[Quorvane] GetStaticMethodID failed: {}.{}", remap_class, remap_method);
+        return false;
+    }
+
+    remapper.setRemapClass(global);
+    remapper.setRemapMethodId(method);
+    Logger::get()->debug("[Quorvane] Cached static declarations: {}.{}", remap_class, remap_method);
+    return true;
+}
+
+}  // namespace
+
+extern "C" JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_initNative(JNIEnv* env, jclass) {
+    std::lock_guard<std::mutex> lock(init_mutex);
+
+    Logger::init("libagent.log", spdlog::level::trace);
+    Logger::get()->info("[Quorvane] Initializing Quorvane...");
+
+    Remapper& remapper = Remapper::getInstance();
+
+    JavaVM* vm = nullptr;
+    env->GetJavaVM(&vm);
+    if (vm == nullptr) {
+        Logger::get()->error("[Quorvane] Failed to get JavaVM instance");
+        return JNI_FALSE;
+    }
+
+    if (agent_env == nullptr) {
+        jvmtiEnv* jvmti = nullptr;
+        const jint err = vm->GetEnv(reinterpret_cast<void**>(&jvmti), JVMTI_VERSION_1_2);
+        if (err != JNI_OK || jvmti == nullptr) {
+            Logger::get()->error("[Quorvane] Failed to get JVMTI environment, error: {}", static_cast<int>(err));
+            return JNI_FALSE;
+        }
+        agent_env = jvmti;
+    }
+
+    jvmtiCapabilities capabilities;
+    std::memset(&capabilities, 0, sizeof(capabilities));
+    capabilities.can_get_bytecodes = 1;
+    capabilities.can_redefine_classes = 1;
+    capabilities.can_redefine_any_class = 1;
+    capabilities.can_retransform_classes = 1;
+    capabilities.can_retransform_any_class = 1;
+    capabilities.can_generate_all_class_hook_events = 1;
+    jvmtiError result = agent_env->AddCapabilities(&capabilities);
+    if (result != JVMTI_ERROR_NONE) {
+        Logger::get()->error("[Quorvane] Could not add JVMTI capabilities: {}", static_cast<int>(result));
+        return JNI_FALSE;
+    }
+    Logger::get()->info("[Quorvane] Added JVMTI capabilities");
+
+    jvmtiEventCallbacks callbacks;
+    std::memset(&callbacks, 0, sizeof(callbacks));
+    callbacks.ClassFileLoadHook = &ClassFileLoadHook;
+    result = agent_env->SetEventCallbacks(&callbacks, static_cast<jint>(sizeof(callbacks)));
+    if (result != JVMTI_ERROR_NONE) {
+        Logger::get()->error("[Quorvane] Could not set JVMTI event callbacks: {}", static_cast<int>(result));
+        return JNI_FALSE;
+    }
+
+    result = agent_env->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+    if (result != JVMTI_ERROR_NONE) {
+        Logger::get()->error("[Quorvane] Could not enable JVMTI event notifications: {}", static_cast<int>(result));
+        return JNI_FALSE;
+    }
+
+    if (!cacheRemapDeclarations(env)) {
+        Logger::get()->error("[Quorvane] initNative: failed to cache static declarations");
+        return JNI_FALSE;
+    }
+
+    remapper.setInit(true);
+    Logger::get()->info("[Quorvane] Quorvane is initialized.");
+    return JNI_TRUE;
+}
