@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Runs one real-JVM test case: a fresh working directory, -Xcheck:jni, and a
+# failure for a non-zero exit, any -Xcheck:jni warning or a VM crash file.
+# Usage: run-case.sh --java J --lib-dir D --work-dir W --classpath CP -- [jvm args] Main [args]
+set -uo pipefail
+
+java="" lib_dir="" work_dir="" classpath=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --java) java=$2; shift 2 ;;
+    --lib-dir) lib_dir=$2; shift 2 ;;
+    --work-dir) work_dir=$2; shift 2 ;;
+    --classpath) classpath=$2; shift 2 ;;
+    --) shift; break ;;
+    *) echo "run-case: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+
+rm -rf "$work_dir" && mkdir -p "$work_dir" && cd "$work_dir" || exit 2
+
+extra=()
+# JDK 24 and later warn about native access unless the application allows it.
+feature=$("$java" -XshowSettings:properties -version 2>&1 | sed -n 's/^ *java.specification.version = //p')
+if [ "${feature:-17}" -ge 24 ] 2>/dev/null; then
+  extra+=(--enable-native-access=ALL-UNNAMED)
+fi
+
+"$java" -Xcheck:jni "${extra[@]}" -Djava.library.path="$lib_dir" -cp "$classpath" "$@" >stdout.txt 2>stderr.txt
+status=$?
+
+failed=0
+if [ $status -ne 0 ]; then
+  echo "run-case: JVM exited with $status"
+  failed=1
+fi
+if grep -q "WARNING in native method" stdout.txt stderr.txt; then
+  echo "run-case: -Xcheck:jni reported a warning:"
+  grep -h "WARNING in native method" stdout.txt stderr.txt | head -5
+  failed=1
+fi
+if ls hs_err_pid*.log >/dev/null 2>&1; then
+  echo "run-case: the JVM crashed: $(ls hs_err_pid*.log)"
+  failed=1
+fi
+if [ $failed -ne 0 ]; then
+  echo "---- stdout (last 40 lines) ----"; tail -n 40 stdout.txt
+  echo "---- stderr (last 40 lines) ----"; tail -n 40 stderr.txt
+  echo "---- working directory: $work_dir"
+  exit 1
+fi
+# Show what the case printed about itself, not the trace lines of the log.
+grep -v '\[trace\]' stdout.txt | tail -n 20
+exit 0
