@@ -36,12 +36,12 @@ inline void init(const std::string& file_name, spdlog::level::level_enum level) 
     std::call_once(init_flag, [&file_name, level] {
         auto console_sink = std::make_shared<spdlog::sinks::stdout_color_sink_mt>();
         std::vector<spdlog::sink_ptr> sinks{console_sink};
-        std::string file_error;
+        std::string fileError;
         try {
             auto file_sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(file_name, true);
             sinks.push_back(std::move(file_sink));
         } catch (const spdlog::spdlog_ex& e) {
-            file_error = e.what();
+            fileError = e.what();
         }
 
         auto logger = std::make_shared<spdlog::logger>("app", sinks.begin(), sinks.end());
@@ -57,9 +57,9 @@ inline void init(const std::string& file_name, spdlog::level::level_enum level) 
         auto* keep = new std::shared_ptr<spdlog::logger>(logger);
         detail::installed.store(keep->get(), std::memory_order_release);
 
-        if (!file_error.empty()) {
+        if (!fileError.empty()) {
             logger->error("[Quorvane] Could not open log file {}, logging to the console only: {}", file_name,
-                          file_error);
+                          fileError);
         }
     });
 }

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Checks what libquorvane.so shows to the process that loads it: exactly the
+# seven natives exported, no run-time dependency beyond the C and C++
+# runtimes (spdlog and fmt are compiled in), and marked never to be unloaded.
+set -uo pipefail
+lib=$1
+failed=0
+
+expected="Java_qv_vantrel_quorvane_Quorvane_addExclude
+Java_qv_vantrel_quorvane_Quorvane_addInclude
+Java_qv_vantrel_quorvane_Quorvane_clearExcludes
+Java_qv_vantrel_quorvane_Quorvane_clearIncludes
+Java_qv_vantrel_quorvane_Quorvane_initNative
+Java_qv_vantrel_quorvane_Quorvane_removeExclude
+Java_qv_vantrel_quorvane_Quorvane_removeInclude"
+exported=$(nm -D --defined-only "$lib" | awk '{print $3}' | sort)
+if [ "$exported" != "$expected" ]; then
+  echo "exported symbols differ from the seven natives:"
+  diff <(echo "$expected") <(echo "$exported")
+  failed=1
+fi
+
+needed=$(readelf -d "$lib" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort)
+allowed='^(libc\.so\.6|libm\.so\.6|libstdc\+\+\.so\.6|libgcc_s\.so\.1|ld-linux-x86-64\.so\.2|libpthread\.so\.0)$'
+unexpected=$(echo "$needed" | grep -Ev "$allowed")
+if [ -n "$unexpected" ]; then
+  echo "unexpected run-time dependencies: $unexpected"
+  failed=1
+fi
+
+if ! readelf -d "$lib" | grep -q 'FLAGS_1.*NODELETE'; then
+  echo "the library is not marked NODELETE"
+  failed=1
+fi
+
+if ! readelf -h "$lib" | grep -q 'ELF64'; then
+  echo "the library is not 64-bit"
+  failed=1
+fi
+
+[ $failed -eq 0 ] && echo "library checks passed: $(echo "$exported" | wc -l) natives exported; needs: $(echo $needed)"
+exit $failed
