@@ -1,0 +1,104 @@
+import java.lang.reflect.InvocationTargetException;
+import java.lang.reflect.Method;
+import java.net.URL;
+import java.net.URLClassLoader;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.CyclicBarrier;
+import java.util.stream.Stream;
+
+/**
+ * How the library gets loaded, seen from an application. Exits non-zero on any failure.
+ *
+ * <p>{@code two-loaders <jar> <jar-only|library-path>}: two class loaders load the
+ * Quorvane class from the jar at the same moment; both must end up with working natives
+ * and no extracted copy may stay behind. {@code missing <jar> <platform>}: when neither
+ * java.library.path nor the jar has a library for the platform, loading must fail with an
+ * UnsatisfiedLinkError that names the platform and what was looked for.
+ */
+public final class LoadingCases {
+    private static final String QUORVANE = "qv.vantrel.quorvane.Quorvane";
+
+    public static void main(String[] args) throws Exception {
+        switch (args[0]) {
+            case "two-loaders" -> twoLoaders(Paths.get(args[1]), args[2]);
+            case "missing" -> missing(Paths.get(args[1]), args[2]);
+            default -> throw new IllegalArgumentException(args[0]);
+        }
+        System.out.println("ok: " + String.join(" ", args));
+    }
+
+    private static void twoLoaders(Path jar, String mode) throws Exception {
+        Path extractDir = Files.createDirectories(Paths.get("extracted"));
+        System.setProperty("qv.vantrel.quorvane.tmpdir", extractDir.toAbsolutePath().toString());
+        boolean onLibraryPath = Files.exists(Paths.get(System.getProperty("java.library.path"), "libquorvane.so"));
+        check(onLibraryPath == mode.equals("library-path"), "libquorvane.so on java.library.path: " + onLibraryPath);
+
+        int loaders = 2;
+        CyclicBarrier start = new CyclicBarrier(loaders);
+        List<Class<?>> loaded = new ArrayList<>();
+        List<Throwable> failures = new ArrayList<>();
+        List<Thread> threads = new ArrayList<>();
+        for (int i = 0; i < loaders; i++) {
+            Thread thread = new Thread(() -> {
+                try {
+                    URLClassLoader loader = new URLClassLoader(new URL[] {jar.toUri().toURL()},
+                            ClassLoader.getPlatformClassLoader());
+                    start.await();
+                    Class<?> quorvane = Class.forName(QUORVANE, true, loader);
+                    // Only bound natives can answer: an unbound one throws UnsatisfiedLinkError.
+                    Method addInclude = quorvane.getMethod("addInclude", String.class);
+                    check(Boolean.TRUE.equals(addInclude.invoke(null, "com/example/Widget")), "addInclude failed");
+                    synchronized (loaded) {
+                        loaded.add(quorvane);
+                    }
+                } catch (Throwable t) {
+                    synchronized (failures) {
+                        failures.add(t instanceof InvocationTargetException ? t.getCause() : t);
+                    }
+                }
+            });
+            threads.add(thread);
+            thread.start();
+        }
+        for (Thread thread : threads) {
+            thread.join();
+        }
+        for (Throwable failure : failures) {
+            failure.printStackTrace();
+        }
+        check(failures.isEmpty(), failures.size() + " class loader(s) could not load the library");
+        check(loaded.get(0) != loaded.get(1), "both loaders got the same class");
+        try (Stream<Path> left = Files.list(extractDir)) {
+            List<Path> files = left.toList();
+            check(files.isEmpty(), "extracted copies left behind: " + files);
+        }
+    }
+
+    private static void missing(Path jar, String platform) throws Exception {
+        URLClassLoader loader = new URLClassLoader(new URL[] {jar.toUri().toURL()},
+                ClassLoader.getPlatformClassLoader());
+        try {
+            Class.forName(QUORVANE, true, loader);
+        } catch (UnsatisfiedLinkError expected) {
+            String message = expected.getMessage();
+            System.out.println("got: " + message);
+            for (String part : new String[] {"os.name=" + System.getProperty("os.name"),
+                    "os.arch=" + System.getProperty("os.arch"), "ships linux-x86_64", "java.library.path",
+                    "/native/" + platform + "/libquorvane.so"}) {
+                check(message.contains(part), "the message does not name " + part);
+            }
+            return;
+        }
+        throw new AssertionError("loading succeeded without a native library");
+    }
+
+    private static void check(boolean condition, String what) {
+        if (!condition) {
+            throw new AssertionError(what);
+        }
+    }
+}
