@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Runs the example as its users would, `java -jar relocate-example.jar`, with no
+# flag at all beyond -Xcheck:jni: the manifest alone must bring the class path
+# and, on JDK 24 and later, native access. Any JVM warning fails the run.
+# Usage: run-java-jar.sh JAVA JAR WORK_DIR
+set -uo pipefail
+java=$1 jar=$2 work_dir=$3
+rm -rf "$work_dir" && mkdir -p "$work_dir" && cd "$work_dir" || exit 2
+
+"$java" -Xcheck:jni -jar "$jar" >stdout.txt 2>stderr.txt
+status=$?
+if [ $status -ne 0 ] || grep -q "WARNING" stderr.txt stdout.txt; then
+  echo "java -jar exited with $status or warned; working directory: $work_dir"
+  grep -h "WARNING" stderr.txt stdout.txt | head -5
+  tail -n 20 stderr.txt
+  exit 1
+fi
+grep -v '\[trace\]' stdout.txt | tail -n 12
