@@ -19,17 +19,23 @@ set(QUORVANE_RUN_CASE ${CMAKE_CURRENT_LIST_DIR}/../tests/jvm/run-case.sh)
 
 # quorvane_add_jvm_test(<name> MAIN <class> CLASSPATH <entries...>
 #                       [JVM_ARGS <args...>] [ARGS <args...>] [TIMEOUT <s>]
-#                       [LABELS <labels...>] [JDKS <labels...>])
+#                       [LABELS <labels...>] [JDKS <labels...>]
+#                       [ENV <NAME=VALUE...>])
 # Adds one CTest test per JDK, named jvm.<jdk>.<name>. The case passes when
 # the JVM exits 0, -Xcheck:jni printed no warning and no hs_err file appeared.
 # The library folder is on java.library.path; libagent.log lands in the case's
-# working directory, which stays behind for inspection after a failure.
+# working directory, which stays behind for inspection after a failure. ENV
+# entries are set in the JVM's environment.
 function(quorvane_add_jvm_test NAME)
-  cmake_parse_arguments(ARG "" "MAIN;TIMEOUT" "CLASSPATH;JVM_ARGS;ARGS;LABELS;JDKS;DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "MAIN;TIMEOUT" "CLASSPATH;JVM_ARGS;ARGS;LABELS;JDKS;DEPENDS;ENV" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
   string(JOIN ":" _classpath ${ARG_CLASSPATH})
+  set(_env_options "")
+  foreach(_entry IN LISTS ARG_ENV)
+    list(APPEND _env_options --env ${_entry})
+  endforeach()
   foreach(_pair IN LISTS QUORVANE_TEST_JDKS)
     string(REPLACE "=" ";" _pair "${_pair}")
     list(GET _pair 0 _label)
@@ -44,6 +50,7 @@ function(quorvane_add_jvm_test NAME)
         --lib-dir ${CMAKE_BINARY_DIR}/lib
         --work-dir ${CMAKE_BINARY_DIR}/jvm-work/${_test}
         --classpath ${_classpath}
+        ${_env_options}
         -- ${ARG_JVM_ARGS} ${ARG_MAIN} ${ARG_ARGS})
     set_tests_properties(${_test} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "jvm;${_label};${ARG_LABELS}")
   endforeach()

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Runs one real-JVM test case: a fresh working directory, -Xcheck:jni, and a
 # failure for a non-zero exit, any -Xcheck:jni warning or a VM crash file.
-# Usage: run-case.sh --java J --lib-dir D --work-dir W --classpath CP -- [jvm args] Main [args]
+# Usage: run-case.sh --java J --lib-dir D --work-dir W --classpath CP [--env NAME=VALUE]... -- [jvm args] Main [args]
 set -uo pipefail
 
 java="" lib_dir="" work_dir="" classpath=""
+env_vars=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --java) java=$2; shift 2 ;;
     --lib-dir) lib_dir=$2; shift 2 ;;
     --work-dir) work_dir=$2; shift 2 ;;
     --classpath) classpath=$2; shift 2 ;;
+    --env) env_vars+=("$2"); shift 2 ;;
     --) shift; break ;;
     *) echo "run-case: unknown option $1" >&2; exit 2 ;;
   esac
@@ -25,7 +27,7 @@ if [ "${feature:-17}" -ge 24 ] 2>/dev/null; then
   extra+=(--enable-native-access=ALL-UNNAMED)
 fi
 
-"$java" -Xcheck:jni "${extra[@]}" -Djava.library.path="$lib_dir" -cp "$classpath" "$@" >stdout.txt 2>stderr.txt
+env "${env_vars[@]}" "$java" -Xcheck:jni "${extra[@]}" -Djava.library.path="$lib_dir" -cp "$classpath" "$@" >stdout.txt 2>stderr.txt
 status=$?
 
 failed=0

@@ -1,0 +1,45 @@
+package jvmtest;
+
+import java.time.LocalDateTime;
+import java.time.temporal.ChronoUnit;
+import java.util.Objects;
+
+/** Assertions, and how a case reports: exit 0 when it passes, 1 with the reason when not. */
+final class Check {
+    /** When the case started, to the second: every log line must be stamped at or after it. */
+    static final LocalDateTime STARTED = LocalDateTime.now().truncatedTo(ChronoUnit.SECONDS);
+
+    interface Body {
+        void run(String[] args) throws Exception;
+    }
+
+    private Check() {
+    }
+
+    static void run(String name, String[] args, Body body) {
+        String title = args.length == 0 ? name : name + " " + String.join(" ", args);
+        try {
+            body.run(args);
+        } catch (Throwable failure) {
+            System.out.flush();
+            System.err.println("FAIL " + title + ": " + failure.getMessage());
+            failure.printStackTrace();
+            System.exit(1);
+        }
+        System.out.println("PASS " + title);
+        // Threads a case left behind must not keep the JVM alive.
+        System.exit(0);
+    }
+
+    static void that(boolean condition, String format, Object... args) {
+        if (!condition) {
+            throw new AssertionError(String.format(format, args));
+        }
+    }
+
+    static void equal(Object expected, Object actual, String what) {
+        if (!Objects.equals(expected, actual)) {
+            throw new AssertionError(what + ": expected <" + expected + "> but was <" + actual + ">");
+        }
+    }
+}

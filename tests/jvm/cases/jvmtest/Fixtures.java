@@ -1,0 +1,52 @@
+package jvmtest;
+
+import java.io.IOException;
+import java.io.InputStream;
+import java.net.URL;
+import java.net.URLClassLoader;
+import java.nio.file.Path;
+import java.util.function.Supplier;
+
+/**
+ * Loads the fixture classes, which are not on the class path: each call defines the class
+ * anew in a fresh loader, so the same class can pass through the agent again after a
+ * filter edit.
+ */
+final class Fixtures {
+    private static final URL JAR = locate();
+
+    private Fixtures() {
+    }
+
+    private static URL locate() {
+        String jar = System.getProperty("fixtures.jar");
+        Check.that(jar != null, "the case needs -Dfixtures.jar=<path of the fixture classes>");
+        try {
+            return Path.of(jar).toUri().toURL();
+        } catch (IOException e) {
+            throw new IllegalStateException(e);
+        }
+    }
+
+    /**
+     * Loads a fixture (binary name, e.g. fixture.Greeter$Part) and returns what its get()
+     * gives: "original", or "rewritten" when the transformer edited it.
+     */
+    static String run(String binaryName) throws Exception {
+        try (URLClassLoader loader = new URLClassLoader(new URL[] {JAR}, Fixtures.class.getClassLoader())) {
+            Class<?> type = Class.forName(binaryName, true, loader);
+            Check.that(type.getClassLoader() == loader, "%s was not loaded from the fixtures jar", binaryName);
+            Supplier<?> fixture = (Supplier<?>) type.getDeclaredConstructor().newInstance();
+            return String.valueOf(fixture.get());
+        }
+    }
+
+    /** The class file of a fixture as the jar holds it. */
+    static byte[] classFile(String internalName) throws IOException {
+        try (URLClassLoader loader = new URLClassLoader(new URL[] {JAR}, null);
+                InputStream in = loader.getResourceAsStream(internalName + ".class")) {
+            Check.that(in != null, "no %s.class in the fixtures jar", internalName);
+            return in.readAllBytes();
+        }
+    }
+}
