@@ -1,0 +1,278 @@
+package qvstress;
+
+import java.io.ByteArrayOutputStream;
+import java.io.DataOutputStream;
+import java.io.IOException;
+import java.io.UncheckedIOException;
+import java.lang.management.ManagementFactory;
+import java.lang.management.ThreadInfo;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.util.ArrayList;
+import java.util.HashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.concurrent.TimeUnit;
+import java.util.function.Function;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
+
+/** What the stress cases share: class files made on the fly, loaders, a watchdog, checks. */
+final class Support {
+    private Support() {
+    }
+
+    /** Fails the case: one line on stderr, exit status 1. */
+    static void fail(String message) {
+        System.err.println("FAIL: " + message);
+        System.err.flush();
+        Runtime.getRuntime().halt(1);
+    }
+
+    static void check(boolean condition, String message) {
+        if (!condition) {
+            fail(message);
+        }
+    }
+
+    /**
+     * Ends the JVM with a failure and a dump of every thread (locks included) when the
+     * case has not finished in time: a deadlock must fail the case, not hang CI.
+     */
+    static void watchdog(long seconds, String what) {
+        Thread dog = new Thread(() -> {
+            try {
+                Thread.sleep(TimeUnit.SECONDS.toMillis(seconds));
+            } catch (InterruptedException e) {
+                return;
+            }
+            StringBuilder dump = new StringBuilder();
+            long[] deadlocked = ManagementFactory.getThreadMXBean().findDeadlockedThreads();
+            dump.append("deadlocked threads: ").append(deadlocked == null ? 0 : deadlocked.length).append('\n');
+            for (ThreadInfo info : ManagementFactory.getThreadMXBean().dumpAllThreads(true, true)) {
+                dump.append(info);
+                // ThreadInfo.toString cuts stacks at 8 frames; print the rest too.
+                StackTraceElement[] stack = info.getStackTrace();
+                for (int i = 8; i < stack.length; i++) {
+                    dump.append("\tat ").append(stack[i]).append('\n');
+                }
+            }
+            System.err.println(dump);
+            fail(what + " did not finish within " + seconds + " s (thread dump above)");
+        }, "watchdog");
+        dog.setDaemon(true);
+        dog.start();
+    }
+
+    /**
+     * A minimal class file (no methods) named by an internal name, written as modified
+     * UTF-8 the way the JVM stores names. Optionally a public static int field
+     * "remapped" marks a replacement, and an attribute the JVM ignores pads the file
+     * to a given total size.
+     */
+    static byte[] classFile(String internalName, boolean marker, int totalSize) {
+        try {
+            ByteArrayOutputStream bytes = new ByteArrayOutputStream();
+            DataOutputStream out = new DataOutputStream(bytes);
+            out.writeInt(0xCAFEBABE);
+            out.writeShort(0);
+            out.writeShort(52);
+            out.writeShort(8);  // constant pool count: entries 1..7
+            out.writeByte(1);
+            out.writeUTF(internalName);  // #1
+            out.writeByte(7);
+            out.writeShort(1);  // #2 this class
+            out.writeByte(1);
+            out.writeUTF("java/lang/Object");  // #3
+            out.writeByte(7);
+            out.writeShort(3);  // #4 super class
+            out.writeByte(1);
+            out.writeUTF("remapped");  // #5
+            out.writeByte(1);
+            out.writeUTF("I");  // #6
+            out.writeByte(1);
+            out.writeUTF("QvPadding");  // #7
+            out.writeShort(0x0021);  // public super
+            out.writeShort(2);
+            out.writeShort(4);
+            out.writeShort(0);  // interfaces
+            if (marker) {
+                out.writeShort(1);
+                out.writeShort(0x0009);  // public static
+                out.writeShort(5);
+                out.writeShort(6);
+                out.writeShort(0);
+            } else {
+                out.writeShort(0);
+            }
+            out.writeShort(0);  // methods
+            int withoutPadding = bytes.size() + 2;
+            if (totalSize > withoutPadding) {
+                int padding = totalSize - withoutPadding - 6;
+                check(padding >= 0, "class file size " + totalSize + " too small for padding");
+                out.writeShort(1);
+                out.writeShort(7);
+                out.writeInt(padding);
+                out.write(new byte[padding]);
+            } else {
+                out.writeShort(0);
+            }
+            out.flush();
+            return bytes.toByteArray();
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+    }
+
+    static String binaryName(String internalName) {
+        return internalName.replace('/', '.');
+    }
+
+    static String internalName(String binaryName) {
+        return binaryName.replace('.', '/');
+    }
+
+    /** Defines whatever class files its source gives, several threads at once. */
+    static final class ParallelLoader extends ClassLoader {
+        static {
+            registerAsParallelCapable();
+        }
+
+        private final Function<String, byte[]> source;
+
+        ParallelLoader(Function<String, byte[]> source) {
+            super(null);
+            this.source = source;
+        }
+
+        @Override
+        protected Class<?> findClass(String name) throws ClassNotFoundException {
+            byte[] file = source.apply(internalName(name));
+            if (file == null) {
+                throw new ClassNotFoundException(name);
+            }
+            return defineClass(name, file, 0, file.length);
+        }
+
+        /** Defines a class from bytes with no name check on the Java side. */
+        Class<?> define(byte[] file) {
+            return defineClass(null, file, 0, file.length);
+        }
+    }
+
+    /**
+     * Not parallel capable: the JVM then records which thread loads a class through
+     * it, and answers a nested request for the same class with ClassCircularityError.
+     */
+    static final class SerialLoader extends ClassLoader {
+        private final Function<String, byte[]> source;
+
+        SerialLoader(Function<String, byte[]> source) {
+            super(null);
+            this.source = source;
+        }
+
+        @Override
+        protected Class<?> findClass(String name) throws ClassNotFoundException {
+            byte[] file = source.apply(internalName(name));
+            if (file == null) {
+                throw new ClassNotFoundException(name);
+            }
+            return defineClass(name, file, 0, file.length);
+        }
+    }
+
+    private static final Pattern LOG_LINE = Pattern.compile(
+            "\\[\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\] \\[(trace|debug|info|warning|error|critical)\\] "
+                    + "\\[Quorvane\\] .+");
+    private static final Pattern TIMESTAMP = Pattern.compile("\\[\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\] \\[");
+    private static final Pattern REMAPPED = Pattern.compile("\\[Quorvane\\] Remapped: (.+) \\((\\d+) -> (\\d+) bytes\\)");
+
+    /** libagent.log of this working directory, read byte for byte (names are modified UTF-8). */
+    static List<String> logLines() {
+        try {
+            byte[] raw = Files.readAllBytes(Paths.get("libagent.log"));
+            String text = new String(raw, StandardCharsets.ISO_8859_1);
+            check(text.isEmpty() || text.endsWith("\n"), "libagent.log ends in the middle of a line");
+            List<String> lines = new ArrayList<>();
+            for (String line : text.split("\n", -1)) {
+                lines.add(line);
+            }
+            lines.remove(lines.size() - 1);
+            return lines;
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+    }
+
+    /** Every line carries the timestamp, a level and the tag, and nothing is cut or merged. */
+    static List<String> checkLogWellFormed() {
+        List<String> lines = logLines();
+        check(!lines.isEmpty(), "libagent.log is empty");
+        for (String line : lines) {
+            check(LOG_LINE.matcher(line).matches(), "malformed log line: " + line);
+            // Two lines run together would show a second timestamp inside one line.
+            check(!TIMESTAMP.matcher(line).region(1, line.length()).find(), "merged log lines: " + line);
+        }
+        return lines;
+    }
+
+    /** Internal name (as log bytes, ISO-8859-1) to how many "Remapped" lines name it. */
+    static Map<String, Integer> remappedInLog(List<String> lines) {
+        Map<String, Integer> counts = new HashMap<>();
+        for (String line : lines) {
+            Matcher m = REMAPPED.matcher(line);
+            if (m.find()) {
+                counts.merge(m.group(1), 1, Integer::sum);
+            }
+        }
+        return counts;
+    }
+
+    static long countLines(List<String> lines, String fragment) {
+        return lines.stream().filter(l -> l.contains(fragment)).count();
+    }
+
+    /** A name as it appears in the log: its modified UTF-8 bytes read as ISO-8859-1. */
+    static String asLogBytes(String internalName) {
+        try {
+            ByteArrayOutputStream bytes = new ByteArrayOutputStream();
+            new DataOutputStream(bytes).writeUTF(internalName);
+            byte[] raw = bytes.toByteArray();
+            return new String(raw, 2, raw.length - 2, StandardCharsets.ISO_8859_1);
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+    }
+
+    /** The command line of a child JVM set up like this one: -Xcheck:jni, same library and classpath. */
+    static List<String> childJvm(List<String> jvmArgs, String mainClass, String... args) {
+        List<String> command = new ArrayList<>();
+        command.add(Paths.get(System.getProperty("java.home"), "bin", "java").toString());
+        command.add("-Xcheck:jni");
+        if (Runtime.version().feature() >= 24) {
+            command.add("--enable-native-access=ALL-UNNAMED");
+        }
+        command.add("-Djava.library.path=" + System.getProperty("java.library.path"));
+        command.add("-cp");
+        command.add(System.getProperty("java.class.path"));
+        command.addAll(jvmArgs);
+        command.add(mainClass);
+        command.addAll(List.of(args));
+        return command;
+    }
+
+    /** Lines of a child's output that show a JNI misuse or a VM crash. */
+    static List<String> jniComplaints(Path output) throws IOException {
+        List<String> bad = new ArrayList<>();
+        for (String line : Files.readAllLines(output, StandardCharsets.ISO_8859_1)) {
+            if (line.contains("WARNING in native method") || line.contains("JNI local refs")
+                    || line.contains("FATAL ERROR in native method") || line.contains("A fatal error has been detected")) {
+                bad.add(line);
+            }
+        }
+        return bad;
+    }
+}
