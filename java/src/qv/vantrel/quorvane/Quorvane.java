@@ -4,11 +4,27 @@ package qv.vantrel.quorvane;
  * Entry point of the Quorvane native agent: load-time class rewriting from inside
  * the running application.
  *
- * <p>Loading this class loads the native library {@code libquorvane.so}. Set the
- * filters, register a transformer with {@link qv.vantrel.quorvane.remapper.Remap},
- * then call {@link #initNative()}: from then on every class the JVM loads, redefines
- * or retransforms whose internal name passes the filters is handed to the transformer,
+ * <p>Loading this class loads the native library {@code libquorvane.so}: from
+ * {@code java.library.path} when it is there, otherwise the linux-x86_64 copy inside
+ * quorvane.jar; an {@link UnsatisfiedLinkError} names the platform and what was looked
+ * for when neither fits. On JDK 24 and later, allow native access to avoid the JVM's
+ * warning: {@code --enable-native-access=ALL-UNNAMED} with the jar on the class path,
+ * {@code --enable-native-access=qv.vantrel.quorvane} with it on the module path, or
+ * {@code Enable-Native-Access: ALL-UNNAMED} in the manifest of an application started
+ * with {@code java -jar}.
+ *
+ * <p>Set the filters, register a transformer with
+ * {@link qv.vantrel.quorvane.remapper.Remap#setTransformer}, then call
+ * {@link #initNative()}: from then on every class the JVM loads, redefines or
+ * retransforms whose internal name passes the filters is handed to the transformer,
  * and the bytes it returns replace the class file.
+ *
+ * <pre>{@code
+ * Quorvane.addInclude("com/vendor/");               // a package tree
+ * Quorvane.addExclude("com/vendor/License");        // and its nested classes
+ * Remap.setTransformer((name, bytes) -> rewrite(bytes));
+ * if (!Quorvane.initNative()) { ... see libagent.log ... }
+ * }</pre>
  *
  * <p>Filter entries are class internal names ({@code com/example/Widget}, which also
  * covers its nested classes {@code com/example/Widget$Part}) or package prefixes ending
