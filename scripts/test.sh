@@ -12,3 +12,31 @@ echo "== build and test (g++, JDK 17)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+# The stages below each have a time bound, so that a hang fails CI instead of
+# eating its budget. They use clang, in build folders of their own.
+native_test_targets=(quorvane_native_tests quorvane_init_tests)
+export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+# The native tests only: a sanitized libquorvane.so cannot be loaded by a JVM.
+sanitized_native_tests() {
+  local kind=$1 dir=$2
+  echo "== native tests under the ${kind} sanitizer (clang)"
+  CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUORVANE_SANITIZE="$kind" -DQUORVANE_BUILD_JAVA=OFF -DQUORVANE_BUILD_BENCHMARKS=OFF
+  timeout 1200 cmake --build "$dir" -j"$jobs" --target "${native_test_targets[@]}"
+  timeout 600 ctest --test-dir "$dir" --output-on-failure --no-tests=error --timeout 300 -j"$jobs"
+}
+sanitized_native_tests address build-asan
+sanitized_native_tests thread build-tsan
+
+echo "== filter fuzzer (clang, libFuzzer, 60 s)"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVANE_BUILD_FUZZERS=ON \
+  -DQUORVANE_BUILD_TESTS=OFF -DQUORVANE_BUILD_JAVA=OFF -DQUORVANE_BUILD_BENCHMARKS=OFF
+timeout 600 cmake --build build-fuzz -j"$jobs" --target filter_fuzzer
+# New inputs land in build-fuzz/corpus; the seeds kept in fuzz/corpus are only read.
+rm -rf build-fuzz/corpus && mkdir -p build-fuzz/corpus
+timeout 300 build-fuzz/fuzz/filter_fuzzer -max_total_time=60 -timeout=10 -print_final_stats=1 \
+  -artifact_prefix=build-fuzz/ build-fuzz/corpus fuzz/corpus
