@@ -48,15 +48,15 @@ final class NativeLibrary {
                 throw failure("no " + resource + " in the jar", fromLibraryPath, null);
             }
             loadCopy(in, platform, fromLibraryPath);
-        } catch (IOException readFailure) {
-            throw failure("could not read " + resource + " from the jar", fromLibraryPath, readFailure);
+        } catch (IOException copyFailure) {
+            throw failure("could not copy " + resource + " into " + extractDir() + ": " + copyFailure,
+                    fromLibraryPath, copyFailure);
         }
     }
 
     private static void loadCopy(InputStream in, String platform, UnsatisfiedLinkError fromLibraryPath)
             throws IOException {
-        Path dir = Paths.get(System.getProperty(TMPDIR_PROPERTY, System.getProperty("java.io.tmpdir")));
-        Path copy = Files.createTempFile(dir, "lib" + NAME + "-", ".so", ownerOnly());
+        Path copy = Files.createTempFile(extractDir(), "lib" + NAME + "-", ".so", ownerOnly());
         try {
             Files.copy(in, copy, StandardCopyOption.REPLACE_EXISTING);
             try {
@@ -74,6 +74,10 @@ final class NativeLibrary {
                 copy.toFile().deleteOnExit();
             }
         }
+    }
+
+    private static Path extractDir() {
+        return Paths.get(System.getProperty(TMPDIR_PROPERTY, System.getProperty("java.io.tmpdir")));
     }
 
     private static FileAttribute<?>[] ownerOnly() {
