@@ -9,11 +9,12 @@ build=${BUILD_DIR:-build}
 
 bash scripts/setup.sh
 
-echo "== Building libquorvane.so, quorvane.jar and the example (in $build/)"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build.configure.log" 2>&1 \
-  || { cat "$build.configure.log"; exit 1; }
-rm -f "$build.configure.log"
-cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" --target relocate_example_run_dir >/dev/null
+echo "== Building libquorvane.so, quorvane.jar and the example in $build/ (a minute or so; log: $build/demo-build.log)"
+mkdir -p "$build"
+log=$build/demo-build.log
+{ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+  cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" --target relocate_example_run_dir; } >"$log" 2>&1 \
+  || { tail -n 40 "$log"; echo "demo: the build failed; the whole log is $log" >&2; exit 1; }
 java_home=$(sed -n 's/^JAVA_HOME:PATH=//p' "$build/CMakeCache.txt")
 app_dir=$root/$build/examples/relocate
 
