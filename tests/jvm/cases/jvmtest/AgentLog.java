@@ -34,7 +34,7 @@ final class AgentLog {
     /** The log file, every line checked against the format (see parse). */
     static List<Line> file() throws IOException {
         Check.that(Files.isRegularFile(FILE), "%s does not exist in %s", FILE, Path.of("").toAbsolutePath());
-        return parse(Files.readAllLines(FILE), FILE.toString());
+        return parse(completeLines(Files.readString(FILE)), FILE.toString());
     }
 
     /**
@@ -57,12 +57,19 @@ final class AgentLog {
         System.out.flush();
         Check.that(Files.isRegularFile(out), "standard output must be redirected to a file (run the case through run-case.sh)");
         List<String> lines = new ArrayList<>();
-        for (String line : Files.readAllLines(out)) {
+        for (String line : completeLines(Files.readString(out))) {
             if (line.contains("[Quorvane]")) {
                 lines.add(line);
             }
         }
         return lines;
+    }
+
+    // A line another thread is writing at this moment (a class passed over, say) is
+    // left for the next read.
+    private static List<String> completeLines(String text) {
+        int end = text.lastIndexOf('\n');
+        return end < 0 ? List.of() : List.of(text.substring(0, end).split("\n", -1));
     }
 
     /**
