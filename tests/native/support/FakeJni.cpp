@@ -1,0 +1,502 @@
+#include "FakeJni.hpp"
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+namespace QuorvaneTest {
+
+namespace {
+
+// A JNI call that fails with an exception leaves it pending for the caller.
+jobject failWith(FakeJni& fake, Outcome outcome) {
+    if (outcome == Outcome::failRaising) {
+        fake.exceptionPending = true;
+    }
+    return nullptr;
+}
+
+jstring JNICALL jniNewStringUtf(JNIEnv* env, const char* utf) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("NewStringUTF");
+    if (fake.newStringUtf != Outcome::ok) {
+        return static_cast<jstring>(failWith(fake, fake.newStringUtf));
+    }
+    FakeJni::Object* object = fake.newObject();
+    object->isString = true;
+    object->utf = utf;
+    return static_cast<jstring>(fake.newLocalRef(object));
+}
+
+jbyteArray JNICALL jniNewByteArray(JNIEnv* env, jsize length) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("NewByteArray");
+    if (fake.newByteArray != Outcome::ok) {
+        return static_cast<jbyteArray>(failWith(fake, fake.newByteArray));
+    }
+    FakeJni::Object* object = fake.newObject();
+    object->bytes.assign(static_cast<std::size_t>(length), 0);
+    return static_cast<jbyteArray>(fake.newLocalRef(object));
+}
+
+void JNICALL jniSetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length, const jbyte* buf) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("SetByteArrayRegion");
+    if (fake.setByteArrayRegionRaises) {
+        fake.exceptionPending = true;
+        return;
+    }
+    FakeJni::Object* object = fake.deref(array);
+    if (object == nullptr || start < 0 || length < 0 ||
+        static_cast<std::size_t>(start) + static_cast<std::size_t>(length) > object->bytes.size()) {
+        fake.exceptionPending = true;  // ArrayIndexOutOfBoundsException in a real VM
+        return;
+    }
+    if (length > 0) {
+        std::memcpy(object->bytes.data() + start, buf, static_cast<std::size_t>(length));
+    }
+}
+
+jobject JNICALL jniCallStaticObjectMethodV(JNIEnv* env, jclass clazz, jmethodID method, va_list args) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("CallStaticObjectMethodV");
+    auto name = va_arg(args, jstring);
+    auto bytes = va_arg(args, jbyteArray);
+
+    RemapCall call;
+    call.clazz = clazz;
+    call.method = method;
+    if (FakeJni::Object* object = fake.deref(name); object != nullptr && object->isString) {
+        call.nameIsString = true;
+        call.name = object->utf;
+    }
+    FakeJni::Object* argument = fake.deref(bytes);
+    if (argument != nullptr && !argument->isString) {
+        call.bytesIsArray = true;
+        call.bytes = argument->bytes;
+    }
+    fake.remapCalls.push_back(call);
+
+    switch (fake.remap) {
+        case RemapBehaviour::returnBytes: {
+            FakeJni::Object* result = fake.newObject();
+            result->bytes = fake.remapResult;
+            return fake.newLocalRef(result);
+        }
+        case RemapBehaviour::returnArgument:
+            // A real VM hands back a fresh local reference to the same array.
+            return argument != nullptr ? fake.newLocalRef(argument) : nullptr;
+        case RemapBehaviour::returnNull:
+            return nullptr;
+        case RemapBehaviour::throwException:
+            fake.exceptionPending = true;
+            return nullptr;
+        case RemapBehaviour::throwWithResult: {
+            FakeJni::Object* result = fake.newObject();
+            result->bytes = fake.remapResult;
+            fake.exceptionPending = true;
+            return fake.newLocalRef(result);
+        }
+    }
+    return nullptr;
+}
+
+jsize JNICALL jniGetArrayLength(JNIEnv* env, jarray array) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("GetArrayLength");
+    FakeJni::Object* object = fake.deref(array);
+    return object != nullptr ? static_cast<jsize>(object->bytes.size()) : 0;
+}
+
+jbyte* JNICALL jniGetByteArrayElements(JNIEnv* env, jbyteArray array, jboolean* isCopy) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("GetByteArrayElements");
+    if (fake.getByteArrayElements != Outcome::ok) {
+        failWith(fake, fake.getByteArrayElements);
+        return nullptr;
+    }
+    if (isCopy != nullptr) {
+        *isCopy = JNI_TRUE;
+    }
+    return fake.takeElements(array);
+}
+
+void JNICALL jniReleaseByteArrayElements(JNIEnv* env, jbyteArray array, jbyte* elems, jint mode) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("ReleaseByteArrayElements", true);
+    fake.releaseElements(array, elems, mode);
+}
+
+const char* JNICALL jniGetStringUtfChars(JNIEnv* env, jstring string, jboolean* isCopy) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("GetStringUTFChars");
+    if (fake.getStringUtfChars != Outcome::ok) {
+        failWith(fake, fake.getStringUtfChars);
+        return nullptr;
+    }
+    if (isCopy != nullptr) {
+        *isCopy = JNI_TRUE;
+    }
+    return fake.takeUtfChars(string);
+}
+
+void JNICALL jniReleaseStringUtfChars(JNIEnv* env, jstring string, const char* chars) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("ReleaseStringUTFChars", true);
+    fake.releaseUtfChars(string, chars);
+}
+
+jboolean JNICALL jniExceptionCheck(JNIEnv* env) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("ExceptionCheck", true);
+    return fake.exceptionPending ? JNI_TRUE : JNI_FALSE;
+}
+
+void JNICALL jniExceptionClear(JNIEnv* env) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("ExceptionClear", true);
+    fake.exceptionPending = false;
+    ++fake.exceptionClears;
+}
+
+void JNICALL jniDeleteLocalRef(JNIEnv* env, jobject ref) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("DeleteLocalRef", true);
+    fake.deleteLocalRef(ref);
+}
+
+jint JNICALL jniGetJavaVm(JNIEnv* env, JavaVM** vm) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("GetJavaVM");
+    if (fake.getJavaVmGivesNull) {
+        return JNI_ERR;
+    }
+    *vm = fake.vm;
+    return JNI_OK;
+}
+
+jclass JNICALL jniFindClass(JNIEnv* env, const char* name) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("FindClass");
+    fake.foundClasses.emplace_back(name);
+    if (fake.findClass != Outcome::ok) {
+        return static_cast<jclass>(failWith(fake, fake.findClass));
+    }
+    return static_cast<jclass>(fake.newLocalRef(fake.newObject()));
+}
+
+jobject JNICALL jniNewGlobalRef(JNIEnv* env, jobject ref) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("NewGlobalRef");
+    if (fake.newGlobalRefFails) {
+        return nullptr;
+    }
+    return fake.newGlobalRef(ref);
+}
+
+void JNICALL jniDeleteGlobalRef(JNIEnv* env, jobject ref) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("DeleteGlobalRef", true);
+    fake.deleteGlobalRef(ref);
+}
+
+jmethodID JNICALL jniGetStaticMethodId(JNIEnv* env, jclass, const char*, const char*) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("GetStaticMethodID");
+    if (fake.getStaticMethodId != Outcome::ok) {
+        failWith(fake, fake.getStaticMethodId);
+        return nullptr;
+    }
+    return fake.staticMethodId;
+}
+
+jvmtiError JNICALL jvmtiAllocate(jvmtiEnv* env, jlong size, unsigned char** mem) {
+    FakeJvmti& fake = FakeJvmti::of(env);
+    fake.record("Allocate");
+    return fake.allocate(size, mem);
+}
+
+jvmtiError JNICALL jvmtiDeallocate(jvmtiEnv* env, unsigned char* mem) {
+    FakeJvmti& fake = FakeJvmti::of(env);
+    fake.record("Deallocate");
+    return fake.deallocate(mem);
+}
+
+jvmtiError JNICALL jvmtiAddCapabilities(jvmtiEnv* env, const jvmtiCapabilities* capabilities) {
+    FakeJvmti& fake = FakeJvmti::of(env);
+    fake.record("AddCapabilities");
+    fake.capabilities = *capabilities;
+    return fake.addCapabilitiesResult;
+}
+
+jvmtiError JNICALL jvmtiSetEventCallbacks(jvmtiEnv* env, const jvmtiEventCallbacks* callbacks, jint size) {
+    FakeJvmti& fake = FakeJvmti::of(env);
+    fake.record("SetEventCallbacks");
+    fake.callbacksSize = size;
+    if (callbacks != nullptr && size == static_cast<jint>(sizeof(jvmtiEventCallbacks))) {
+        fake.callbacks = *callbacks;
+    }
+    return fake.setEventCallbacksResult;
+}
+
+jvmtiError JNICALL jvmtiSetEventNotificationMode(jvmtiEnv* env, jvmtiEventMode mode, jvmtiEvent type, jthread thread,
+                                                 ...) {
+    FakeJvmti& fake = FakeJvmti::of(env);
+    fake.record("SetEventNotificationMode");
+    fake.eventMode = mode;
+    fake.eventType = type;
+    fake.eventThread = thread;
+    return fake.setEventNotificationModeResult;
+}
+
+jint JNICALL vmGetEnv(JavaVM* vm, void** penv, jint version) {
+    FakeJavaVm& fake = FakeJavaVm::of(vm);
+    ++fake.getEnvCalls;
+    fake.requestedVersions.push_back(version);
+    if (fake.getEnvResult != JNI_OK) {
+        return fake.getEnvResult;
+    }
+    if (fake.getEnvGivesNull || fake.environments.empty()) {
+        *penv = nullptr;
+        return JNI_OK;
+    }
+    FakeJvmti* next = fake.environments.front();
+    fake.environments.erase(fake.environments.begin());
+    *penv = next->env();
+    return JNI_OK;
+}
+
+}  // namespace
+
+FakeJni::FakeJni() {
+    table_.NewStringUTF = &jniNewStringUtf;
+    table_.NewByteArray = &jniNewByteArray;
+    table_.SetByteArrayRegion = &jniSetByteArrayRegion;
+    table_.CallStaticObjectMethodV = &jniCallStaticObjectMethodV;
+    table_.GetArrayLength = &jniGetArrayLength;
+    table_.GetByteArrayElements = &jniGetByteArrayElements;
+    table_.ReleaseByteArrayElements = &jniReleaseByteArrayElements;
+    table_.GetStringUTFChars = &jniGetStringUtfChars;
+    table_.ReleaseStringUTFChars = &jniReleaseStringUtfChars;
+    table_.ExceptionCheck = &jniExceptionCheck;
+    table_.ExceptionClear = &jniExceptionClear;
+    table_.DeleteLocalRef = &jniDeleteLocalRef;
+    table_.GetJavaVM = &jniGetJavaVm;
+    table_.FindClass = &jniFindClass;
+    table_.NewGlobalRef = &jniNewGlobalRef;
+    table_.DeleteGlobalRef = &jniDeleteGlobalRef;
+    table_.GetStaticMethodID = &jniGetStaticMethodId;
+    holder_.env.functions = &table_;
+    holder_.owner = this;
+}
+
+FakeJni::~FakeJni() {
+    for (auto& [chars, string] : liveChars_) {
+        delete[] chars;
+    }
+    for (auto& [elems, array] : liveElements_) {
+        delete[] elems;
+    }
+}
+
+FakeJni& FakeJni::of(JNIEnv* env) { return *reinterpret_cast<Holder*>(env)->owner; }
+
+void FakeJni::record(const char* function, bool allowedWithPending) {
+    ++callCounts_[function];
+    if (exceptionPending && !allowedWithPending) {
+        callsWithPendingException.emplace_back(function);
+    }
+}
+
+int FakeJni::calls(const std::string& function) const {
+    auto it = callCounts_.find(function);
+    return it == callCounts_.end() ? 0 : it->second;
+}
+
+int FakeJni::totalCalls() const {
+    int total = 0;
+    for (const auto& [function, count] : callCounts_) {
+        total += count;
+    }
+    return total;
+}
+
+jobject FakeJni::nextHandle() {
+    // Opaque to the library, never dereferenced: a distinct value per reference.
+    handleCounter_ += 16;
+    return reinterpret_cast<jobject>(handleCounter_);
+}
+
+FakeJni::Object* FakeJni::newObject() { return &objects_.emplace_back(); }
+
+jobject FakeJni::newLocalRef(Object* object) {
+    jobject ref = nextHandle();
+    liveLocal_[ref] = object;
+    ++localRefsCreated;
+    return ref;
+}
+
+jstring FakeJni::makeString(const std::string& modifiedUtf8) {
+    Object* object = newObject();
+    object->isString = true;
+    object->utf = modifiedUtf8;
+    jobject ref = nextHandle();
+    argumentRefs_[ref] = object;
+    return static_cast<jstring>(ref);
+}
+
+FakeJni::Object* FakeJni::deref(jobject ref) const {
+    for (const auto* refs : {&liveLocal_, &liveGlobal_, &argumentRefs_}) {
+        auto it = refs->find(ref);
+        if (it != refs->end()) {
+            return it->second;
+        }
+    }
+    return nullptr;
+}
+
+void FakeJni::deleteLocalRef(jobject ref) {
+    if (ref == nullptr) {
+        return;  // allowed by JNI, and harmless
+    }
+    if (liveLocal_.erase(ref) == 0) {
+        ++badDeletes;
+        return;
+    }
+    ++localRefsDeleted;
+}
+
+jobject FakeJni::newGlobalRef(jobject ref) {
+    Object* object = deref(ref);
+    if (object == nullptr) {
+        return nullptr;
+    }
+    jobject global = nextHandle();
+    liveGlobal_[global] = object;
+    ++globalRefsCreated;
+    return global;
+}
+
+void FakeJni::deleteGlobalRef(jobject ref) {
+    if (liveGlobal_.erase(ref) == 0) {
+        ++badDeletes;
+        return;
+    }
+    ++globalRefsDeleted;
+}
+
+const char* FakeJni::takeUtfChars(jstring ref) {
+    Object* object = deref(ref);
+    if (object == nullptr || !object->isString) {
+        exceptionPending = true;
+        return nullptr;
+    }
+    auto* chars = new char[object->utf.size() + 1];
+    std::memcpy(chars, object->utf.c_str(), object->utf.size() + 1);
+    liveChars_[chars] = ref;
+    ++utfCharsTaken;
+    return chars;
+}
+
+void FakeJni::releaseUtfChars(jstring ref, const char* chars) {
+    auto it = liveChars_.find(chars);
+    if (it == liveChars_.end() || it->second != ref) {
+        ++badReleases;
+        return;
+    }
+    delete[] it->first;
+    liveChars_.erase(it);
+    ++utfCharsReleased;
+}
+
+jbyte* FakeJni::takeElements(jbyteArray ref) {
+    Object* object = deref(ref);
+    if (object == nullptr || object->isString) {
+        exceptionPending = true;
+        return nullptr;
+    }
+    // Always a copy, and never null even for an empty array, as HotSpot does.
+    auto* elems = new jbyte[object->bytes.size() + 1];
+    if (!object->bytes.empty()) {
+        std::memcpy(elems, object->bytes.data(), object->bytes.size());
+    }
+    liveElements_[elems] = ref;
+    ++elementsTaken;
+    return elems;
+}
+
+void FakeJni::releaseElements(jbyteArray ref, jbyte* elems, jint mode) {
+    auto it = liveElements_.find(elems);
+    if (it == liveElements_.end() || deref(it->second) != deref(ref)) {
+        ++badReleases;
+        return;
+    }
+    delete[] it->first;
+    liveElements_.erase(it);
+    elementReleaseModes.push_back(mode);
+}
+
+FakeJvmti::FakeJvmti() {
+    table_.Allocate = &jvmtiAllocate;
+    table_.Deallocate = &jvmtiDeallocate;
+    table_.AddCapabilities = &jvmtiAddCapabilities;
+    table_.SetEventCallbacks = &jvmtiSetEventCallbacks;
+    table_.SetEventNotificationMode = &jvmtiSetEventNotificationMode;
+    holder_.env.functions = &table_;
+    holder_.owner = this;
+}
+
+FakeJvmti::~FakeJvmti() {
+    for (unsigned char* mem : live_) {
+        std::free(mem);
+    }
+}
+
+FakeJvmti& FakeJvmti::of(jvmtiEnv* env) { return *reinterpret_cast<Holder*>(env)->owner; }
+
+void FakeJvmti::record(const char* function) { ++callCounts_[function]; }
+
+int FakeJvmti::calls(const std::string& function) const {
+    auto it = callCounts_.find(function);
+    return it == callCounts_.end() ? 0 : it->second;
+}
+
+jvmtiError FakeJvmti::allocate(jlong size, unsigned char** mem) {
+    allocationSizes.push_back(size);
+    if (size < 0) {
+        return JVMTI_ERROR_ILLEGAL_ARGUMENT;
+    }
+    if (allocateFails) {
+        return JVMTI_ERROR_OUT_OF_MEMORY;
+    }
+    if (size == 0 && zeroAllocationGivesNull) {
+        *mem = nullptr;
+        return JVMTI_ERROR_NONE;
+    }
+    auto* block = static_cast<unsigned char*>(std::malloc(size == 0 ? 1 : static_cast<std::size_t>(size)));
+    live_.insert(block);
+    *mem = block;
+    return JVMTI_ERROR_NONE;
+}
+
+jvmtiError FakeJvmti::deallocate(unsigned char* mem) {
+    if (mem == nullptr) {
+        return JVMTI_ERROR_NONE;
+    }
+    if (live_.erase(mem) == 0) {
+        ++badDeallocations;
+        return JVMTI_ERROR_ILLEGAL_ARGUMENT;
+    }
+    std::free(mem);
+    return JVMTI_ERROR_NONE;
+}
+
+FakeJavaVm::FakeJavaVm() {
+    table_.GetEnv = &vmGetEnv;
+    holder_.vm.functions = &table_;
+    holder_.owner = this;
+}
+
+FakeJavaVm& FakeJavaVm::of(JavaVM* vm) { return *reinterpret_cast<Holder*>(vm)->owner; }
+
+}  // namespace QuorvaneTest

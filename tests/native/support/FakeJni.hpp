@@ -1,0 +1,220 @@
+#pragma once
+
+// Small fakes of JNIEnv, jvmtiEnv and JavaVM for the native tests: function
+// tables in which only the functions the library calls are filled (any other
+// call is a null-pointer call and crashes the test loudly). Each filled
+// function can be told to fail, or to fail and leave an exception pending.
+// They count every local reference created and deleted, every element buffer
+// taken and released, and record what Remap.remap received.
+//
+// One fake per thread, like the real JNIEnv: a fake is not thread-safe.
+
+#include <jni.h>
+#include <jvmti.h>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace QuorvaneTest {
+
+// How a JNI function that can fail behaves.
+enum class Outcome {
+    ok,
+    fail,         // returns null, nothing pending
+    failRaising,  // returns null and leaves an exception pending
+};
+
+// What the fake Remap.remap does when called.
+enum class RemapBehaviour {
+    returnBytes,       // a new array holding remapResult
+    returnArgument,    // the byte array it was given (a new local ref to it)
+    returnNull,        // null, nothing pending
+    throwException,    // null, exception pending
+    throwWithResult,   // a new array and an exception pending
+};
+
+// One call of Remap.remap as the fake saw it.
+struct RemapCall {
+    jclass clazz = nullptr;
+    jmethodID method = nullptr;
+    bool nameIsString = false;
+    std::string name;
+    bool bytesIsArray = false;
+    std::vector<unsigned char> bytes;
+};
+
+class FakeJni {
+public:
+    FakeJni();
+    FakeJni(const FakeJni&) = delete;
+    FakeJni& operator=(const FakeJni&) = delete;
+    ~FakeJni();
+
+    JNIEnv* env() { return &holder_.env; }
+
+    // Objects the test hands in as arguments; they are not counted as
+    // references made by the code under test.
+    jstring makeString(const std::string& modifiedUtf8);
+
+    // Behaviour switches.
+    Outcome getStringUtfChars = Outcome::ok;
+    Outcome newStringUtf = Outcome::ok;
+    Outcome newByteArray = Outcome::ok;
+    bool setByteArrayRegionRaises = false;
+    RemapBehaviour remap = RemapBehaviour::returnBytes;
+    std::vector<unsigned char> remapResult;
+    Outcome getByteArrayElements = Outcome::ok;
+    bool getJavaVmGivesNull = false;
+    JavaVM* vm = nullptr;
+    Outcome findClass = Outcome::ok;
+    bool newGlobalRefFails = false;
+    Outcome getStaticMethodId = Outcome::ok;
+
+    // What happened.
+    int calls(const std::string& function) const;
+    int totalCalls() const;
+    int localRefsCreated = 0;
+    int localRefsDeleted = 0;
+    int liveLocalRefs() const { return static_cast<int>(liveLocal_.size()); }
+    int globalRefsCreated = 0;
+    int globalRefsDeleted = 0;
+    // Deletes of a reference that was not live (double or foreign deletes).
+    int badDeletes = 0;
+    int utfCharsTaken = 0;
+    int utfCharsReleased = 0;
+    int elementsTaken = 0;
+    std::vector<jint> elementReleaseModes;
+    // Releases whose pointer or array did not match what was taken.
+    int badReleases = 0;
+    bool exceptionPending = false;
+    int exceptionClears = 0;
+    // Functions called while an exception was pending that JNI does not
+    // allow then (everything but the exception, release and delete calls).
+    std::vector<std::string> callsWithPendingException;
+    std::vector<RemapCall> remapCalls;
+    std::vector<std::string> foundClasses;
+    jmethodID staticMethodId = nullptr;  // given out by GetStaticMethodID
+
+    // Called by the function table.
+    struct Object {
+        bool isString = false;
+        std::string utf;
+        std::vector<unsigned char> bytes;
+    };
+    static FakeJni& of(JNIEnv* env);
+    void record(const char* function, bool allowedWithPending = false);
+    jobject newLocalRef(Object* object);
+    Object* deref(jobject ref) const;
+    Object* newObject();
+    void deleteLocalRef(jobject ref);
+    jobject newGlobalRef(jobject ref);
+    void deleteGlobalRef(jobject ref);
+    const char* takeUtfChars(jstring ref);
+    void releaseUtfChars(jstring ref, const char* chars);
+    jbyte* takeElements(jbyteArray ref);
+    void releaseElements(jbyteArray ref, jbyte* elems, jint mode);
+
+private:
+    // Standard layout with the JNIEnv first, so that the JNIEnv pointer the
+    // library is handed leads back to its fake.
+    struct Holder {
+        JNIEnv_ env;
+        FakeJni* owner;
+    };
+
+    jobject nextHandle();
+
+    JNINativeInterface_ table_{};
+    Holder holder_{};
+    std::uintptr_t handleCounter_ = 0x1000;
+    std::deque<Object> objects_;
+    std::map<jobject, Object*> liveLocal_;
+    std::map<jobject, Object*> liveGlobal_;
+    std::map<jobject, Object*> argumentRefs_;
+    std::map<const char*, jstring> liveChars_;
+    std::map<jbyte*, jbyteArray> liveElements_;
+    std::map<std::string, int> callCounts_;
+};
+
+class FakeJvmti {
+public:
+    FakeJvmti();
+    FakeJvmti(const FakeJvmti&) = delete;
+    FakeJvmti& operator=(const FakeJvmti&) = delete;
+    ~FakeJvmti();
+
+    jvmtiEnv* env() { return &holder_.env; }
+
+    // Behaviour switches.
+    bool allocateFails = false;
+    bool zeroAllocationGivesNull = true;  // what Allocate(0) hands back
+    jvmtiError addCapabilitiesResult = JVMTI_ERROR_NONE;
+    jvmtiError setEventCallbacksResult = JVMTI_ERROR_NONE;
+    jvmtiError setEventNotificationModeResult = JVMTI_ERROR_NONE;
+
+    // What happened.
+    int calls(const std::string& function) const;
+    int liveAllocations() const { return static_cast<int>(live_.size()); }
+    std::vector<jlong> allocationSizes;
+    int badDeallocations = 0;
+    std::optional<jvmtiCapabilities> capabilities;
+    std::optional<jvmtiEventCallbacks> callbacks;
+    jint callbacksSize = 0;
+    jvmtiEventMode eventMode = JVMTI_DISABLE;
+    jvmtiEvent eventType = JVMTI_MIN_EVENT_TYPE_VAL;
+    jthread eventThread = nullptr;
+
+    // Called by the function table.
+    static FakeJvmti& of(jvmtiEnv* env);
+    void record(const char* function);
+    jvmtiError allocate(jlong size, unsigned char** mem);
+    jvmtiError deallocate(unsigned char* mem);
+
+private:
+    struct Holder {
+        _jvmtiEnv env;
+        FakeJvmti* owner;
+    };
+
+    jvmtiInterface_1_ table_{};
+    Holder holder_{};
+    std::set<unsigned char*> live_;
+    std::map<std::string, int> callCounts_;
+};
+
+// A JavaVM whose GetEnv hands out the next of a list of JVMTI fakes, or
+// refuses with a code.
+class FakeJavaVm {
+public:
+    FakeJavaVm();
+    FakeJavaVm(const FakeJavaVm&) = delete;
+    FakeJavaVm& operator=(const FakeJavaVm&) = delete;
+
+    JavaVM* vm() { return &holder_.vm; }
+
+    jint getEnvResult = JNI_OK;
+    bool getEnvGivesNull = false;
+    // Environments GetEnv hands out, one per successful call, in order.
+    std::vector<FakeJvmti*> environments;
+
+    int getEnvCalls = 0;
+    std::vector<jint> requestedVersions;
+
+    static FakeJavaVm& of(JavaVM* vm);
+
+private:
+    struct Holder {
+        JavaVM_ vm;
+        FakeJavaVm* owner;
+    };
+
+    JNIInvokeInterface_ table_{};
+    Holder holder_{};
+};
+
+}  // namespace QuorvaneTest
