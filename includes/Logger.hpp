@@ -5,9 +5,13 @@
 #include <spdlog/spdlog.h>
 
 #include <atomic>
+#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace Logger {
@@ -17,6 +21,48 @@ namespace detail {
 // init), so hooks still running on other threads while the process exits
 // never write through a dead logger.
 inline std::atomic<spdlog::logger*> installed{nullptr};
+
+// A line's text built on the stack from pieces; text that would not fit is
+// marked incomplete instead of allocating.
+class LineText {
+public:
+    void append(std::string_view piece) noexcept {
+        if (piece.size() > sizeof(text_) - size_) {
+            complete_ = false;
+            return;
+        }
+        std::memcpy(text_ + size_, piece.data(), piece.size());
+        size_ += piece.size();
+    }
+    template <typename Int, std::enable_if_t<std::is_integral_v<Int>, int> = 0>
+    void append(Int value) noexcept {
+        const fmt::format_int digits(value);
+        append(std::string_view(digits.data(), digits.size()));
+    }
+
+    bool complete() const noexcept { return complete_; }
+    spdlog::string_view_t view() const noexcept { return spdlog::string_view_t(text_, size_); }
+
+private:
+    char text_[512];
+    std::size_t size_ = 0;
+    bool complete_ = true;
+};
+
+// "{}" once per piece, for the rare line too long for LineText.
+template <std::size_t N>
+struct Placeholders {
+    char text[2 * N + 1];
+    constexpr Placeholders() : text{} {
+        for (std::size_t i = 0; i < N; ++i) {
+            text[2 * i] = '{';
+            text[2 * i + 1] = '}';
+        }
+    }
+};
+template <std::size_t N>
+inline constexpr Placeholders<N> placeholders{};
+
 }  // namespace detail
 
 // The logger every line of the library goes to: the one init built, or
@@ -25,6 +71,28 @@ inline std::atomic<spdlog::logger*> installed{nullptr};
 inline spdlog::logger* get() noexcept {
     spdlog::logger* logger = detail::installed.load(std::memory_order_acquire);
     return logger != nullptr ? logger : spdlog::default_logger_raw();
+}
+
+// Logs at `level` the pieces (strings and integers) written one after the
+// other: the same line as get()->log(level, "...{}...", args), for the lines
+// the hook writes per class. It skips the run-time parse of a format string
+// and, up to 512 bytes, builds the text on the stack; a longer line takes
+// spdlog's own formatting path.
+template <typename... Pieces>
+inline void line(spdlog::level::level_enum level, const Pieces&... pieces) {
+    spdlog::logger* logger = get();
+    if (!logger->should_log(level) && !logger->should_backtrace()) {
+        return;
+    }
+    detail::LineText text;
+    (text.append(pieces), ...);
+    if (text.complete()) {
+        logger->log(spdlog::source_loc{}, level, text.view());
+    } else {
+        logger->log(level, fmt::runtime(std::string_view(detail::placeholders<sizeof...(Pieces)>.text,
+                                                         2 * sizeof...(Pieces))),
+                    pieces...);
+    }
 }
 
 // Builds the process-wide logger "app" (console, then file_name truncated)
@@ -46,15 +114,18 @@ inline void init(const std::string& file_name, spdlog::level::level_enum level) 
 
         auto logger = std::make_shared<spdlog::logger>("app", sinks.begin(), sinks.end());
         logger->set_level(level);
-        logger->set_pattern("[%Y-%m-%d %H:%M:%S] [%^%l%$] %v", spdlog::pattern_time_type::local);
+        // "[%Y-%m-%d %H:%M:%S] [%^%l%$] %v", written with %T (the same
+        // HH:MM:SS) so that each sink runs one time flag where it would run five.
+        logger->set_pattern("[%Y-%m-%d %T] [%^%l%$] %v", spdlog::pattern_time_type::local);
         spdlog::set_default_logger(logger);
         // After set_default_logger: flush_on only reaches registered loggers.
         spdlog::flush_on(spdlog::level::trace);
 
         // spdlog's registry is a static that exit() destroys while the VM may
         // still be loading classes on other threads; this reference, never
-        // released, keeps the logger and its sinks alive past that.
-        auto* keep = new std::shared_ptr<spdlog::logger>(logger);
+        // released, keeps the logger and its sinks alive past that. Held by a
+        // static so that leak checkers see it as kept, not lost.
+        static auto* const keep = new std::shared_ptr<spdlog::logger>(logger);
         detail::installed.store(keep->get(), std::memory_order_release);
 
         if (!fileError.empty()) {
