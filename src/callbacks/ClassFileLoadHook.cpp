@@ -36,7 +36,7 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*cl
         return;
     }
     if (!remapper.shouldRemap(std::string_view(name))) {
-        Logger::get()->trace("[Quorvane] Skipped by filter: {}", name);
+        Logger::line(spdlog::level::trace, "[Quorvane] Skipped by filter: ", name);
         return;
     }
 
@@ -85,7 +85,7 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*cl
         if (jResult != nullptr) {
             env->DeleteLocalRef(jResult);
         }
-        Logger::get()->warn("[Quorvane] Remap returned null/exception for: {}", name);
+        Logger::line(spdlog::level::warn, "[Quorvane] Remap returned null/exception for: ", name);
         return;
     }
 
@@ -106,7 +106,7 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*cl
         }
         *new_class_data_len = newLen;
         *new_classbytes = newBuf;
-        Logger::get()->info("[Quorvane] Remapped: {} ({} -> {} bytes)", name, class_data_len, newLen);
+        Logger::line(spdlog::level::info, "[Quorvane] Remapped: ", name, " (", class_data_len, " -> ", newLen, " bytes)");
     } else {
         Logger::get()->error("[Quorvane] Failed to allocate buffer for: {}", name);
     }
