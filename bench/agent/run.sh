@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Class-loading cost per class: no agent, the JDK's -javaagent route and this
+# library, side by side in one run (see bench/README.md).
+# Usage: bash bench/agent/run.sh [rounds]
+#   BUILD_DIR    build folder (default build-bench, configured as Release if absent)
+#   BENCH_CPU    CPU for the single-thread JVMs (default: the last one)
+#   BENCH_CPUS4  CPUs for the 4-thread JVMs (default: all)
+#   JAVA         the java launcher (default: java on the PATH)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${BUILD_DIR:-$root/build-bench}
+rounds=${1:-30}
+java=${JAVA:-java}
+last=$(( $(nproc) - 1 ))
+cpu=${BENCH_CPU:-$last}
+cpus4=${BENCH_CPUS4:-0-$last}
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
+fi
+cmake --build "$build" -j2 --target quorvane quorvane_jar agent_bench_harness agent_bench_copyagent agent_bench_corpus
+
+bench=$build/bench/agent
+lib=$build/lib
+cp="$bench/agent_bench_harness.jar:$lib/quorvane.jar"
+agent=$bench/agent_bench_copyagent.jar
+corpus=$bench/corpus.jar
+out=$bench/run
+rm -rf "$out" && mkdir -p "$out"
+
+# One checked round per configuration first: -Xcheck:jni must stay silent and
+# each route must do the work it claims. The timed JVMs then run without it,
+# as applications do.
+check() { # label expected-copies jvm-and-bench-args...
+  local label=$1 want=$2; shift 2
+  local dir=$out/checked-$label
+  mkdir -p "$dir"
+  (cd "$dir" && "$java" -Xcheck:jni "$@" --corpus "$corpus" --once >stdout.txt 2>stderr.txt) || {
+    echo "checked run $label failed:"; tail -20 "$dir/stderr.txt"; exit 1; }
+  if grep -q "WARNING in native method" "$dir/stdout.txt" "$dir/stderr.txt"; then
+    echo "checked run $label: -Xcheck:jni warned"; grep -h "WARNING in native method" "$dir"/std*.txt | head; exit 1
+  fi
+  local got
+  case $label in
+    B) got=$(sed -n 's/.*copied=\([0-9-]*\).*/\1/p' "$dir/stderr.txt") ;;
+    *) got=$(grep -c "Remapped: com/acme/orders/" "$dir/libagent.log" || true)
+       local skipped want_skipped
+       skipped=$(grep -c "Skipped by filter: com/acme/" "$dir/libagent.log" || true)
+       want_skipped=$([ "$want" = 0 ] && echo 4096 || echo 2048)
+       [ "$skipped" = "$want_skipped" ] || { echo "checked run $label: $skipped skip lines, expected $want_skipped"; exit 1; } ;;
+  esac
+  [ "$got" = "$want" ] || { echo "checked run $label: $got classes rewritten, expected $want"; exit 1; }
+  echo "checked run $label: -Xcheck:jni silent, $got classes rewritten"
+}
+check B 2048 "-javaagent:$agent=com/acme/orders/" -cp "$cp" qvbench.LoadBench
+check C 2048 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib selected
+check D 0 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib none
+check E 2048 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib many
+check C4 2048 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib selected --threads 4
+
+"$java" -cp "$cp" qvbench.Conductor java="$java" cp="$cp" agent="$agent" lib="$lib" corpus="$corpus" \
+  out="$out" rounds="$rounds" cpu="$cpu" cpus4="$cpus4"
+echo "raw pairs: $out/pairs.tsv; logs: $out/<config>/"
