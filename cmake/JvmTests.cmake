@@ -1,3 +1,4 @@
+include_guard(GLOBAL)
 # Real-JVM test cases: each runs in a JVM of its own, in a working directory
 # of its own, under -Xcheck:jni, on JDK 17 and on every other JDK listed in
 # QUORVANE_TEST_JDKS (a JDK 25 beside it is picked up when installed).
