@@ -22,7 +22,8 @@ final class Check {
             body.run(args);
         } catch (Throwable failure) {
             System.out.flush();
-            System.err.println("FAIL " + title + ": " + failure.getMessage());
+            String reason = failure instanceof AssertionError ? failure.getMessage() : failure.toString();
+            System.err.println("FAIL " + title + ": " + reason);
             failure.printStackTrace();
             System.exit(1);
         }
