@@ -1,4 +1,3 @@
-include_guard(GLOBAL)
 # Real-JVM test cases: each runs in a JVM of its own, in a working directory
 # of its own, under -Xcheck:jni, on JDK 17 and on every other JDK listed in
 # QUORVANE_TEST_JDKS (a JDK 25 beside it is picked up when installed).
@@ -14,9 +13,12 @@ if(NOT QUORVANE_TEST_JDKS)
     endif()
   endforeach()
 endif()
-message(STATUS "JVM tests run on: ${QUORVANE_TEST_JDKS}")
-
 set(QUORVANE_RUN_CASE ${CMAKE_CURRENT_LIST_DIR}/../tests/jvm/run-case.sh)
+
+# The lines above run on every include, so that each directory that includes
+# this file sees the two variables; the rest runs once.
+include_guard(GLOBAL)
+message(STATUS "JVM tests run on: ${QUORVANE_TEST_JDKS}")
 
 # quorvane_add_jvm_test(<name> MAIN <class> CLASSPATH <entries...>
 #                       [JVM_ARGS <args...>] [ARGS <args...>] [TIMEOUT <s>]
