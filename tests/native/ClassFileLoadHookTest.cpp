@@ -336,6 +336,54 @@ TEST_P(ClassFileLoadHookPaths, LeavesEverythingAsItShould) {
 INSTANTIATE_TEST_SUITE_P(Rows, ClassFileLoadHookPaths, ::testing::ValuesIn(hookCases()),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// Remap.remap may load classes; those pass through the hook on the same
+// thread, nested, like any other class, except the library's own.
+TEST(ClassFileLoadHookNested, ClassesLoadedByRemapGoThroughTheHook) {
+    auto& remapper = freshRegistry();
+    remapper.addInclude("com/");
+    remapper.addInclude("qv/");
+    remapper.setRemapClass(cachedClass());
+    remapper.setRemapMethodId(cachedMethod());
+    remapper.setInit(true);
+    LogCapture log;
+    FakeJni jni;
+    jni.remapResult = remapped_bytes;
+    FakeJvmti jvmti;
+
+    const jint length = static_cast<jint>(class_bytes.size());
+    jint nestedLength = -1;
+    unsigned char* nestedBytes = nullptr;
+    jint ownLength = -1;
+    unsigned char* ownBytes = nullptr;
+    jni.onRemap = [&] {
+        ClassFileLoadHook(jvmti.env(), jni.env(), nullptr, nullptr, "com/example/Helper", nullptr, length,
+                          class_bytes.data(), &nestedLength, &nestedBytes);
+        ClassFileLoadHook(jvmti.env(), jni.env(), nullptr, nullptr, "qv/vantrel/quorvane/remapper/Remap$1", nullptr,
+                          length, class_bytes.data(), &ownLength, &ownBytes);
+    };
+    jint outerLength = -1;
+    unsigned char* outerBytes = nullptr;
+    ClassFileLoadHook(jvmti.env(), jni.env(), nullptr, nullptr, "com/example/Widget", nullptr, length,
+                      class_bytes.data(), &outerLength, &outerBytes);
+
+    ASSERT_EQ(jni.remapCalls.size(), 2U);
+    EXPECT_EQ(jni.remapCalls[0].name, "com/example/Widget");
+    EXPECT_EQ(jni.remapCalls[1].name, "com/example/Helper");
+    EXPECT_EQ(outerLength, static_cast<jint>(remapped_bytes.size()));
+    EXPECT_EQ(nestedLength, static_cast<jint>(remapped_bytes.size()));
+    EXPECT_EQ(ownLength, -1);
+    EXPECT_EQ(ownBytes, nullptr);
+    EXPECT_THAT(log.lines(),
+                ElementsAre(LogLine{spdlog::level::info, "[Quorvane] Remapped: com/example/Helper (12 -> 7 bytes)"},
+                            LogLine{spdlog::level::info, "[Quorvane] Remapped: com/example/Widget (12 -> 7 bytes)"}));
+    EXPECT_EQ(jni.liveLocalRefs(), 0);
+    EXPECT_EQ(jni.badDeletes, 0);
+    EXPECT_THAT(jni.elementReleaseModes, ElementsAre(JNI_ABORT, JNI_ABORT));
+    jvmti.env()->Deallocate(outerBytes);
+    jvmti.env()->Deallocate(nestedBytes);
+    EXPECT_EQ(jvmti.liveAllocations(), 0);
+}
+
 // Several class-loading threads run the hook while Java threads edit the
 // filters through the natives. Classes under com/stable/ are always selected;
 // whether com/churn/Widget is depends on the moment, but whenever the hook

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,7 +89,11 @@ TEST_P(StringNatives, FailedConversionReturnsFalseAndLeavesTheExceptionToTheCall
 
 TEST_P(StringNatives, SuccessReleasesOnceForwardsAndLogs) {
     const StringNativeCase& c = GetParam();
+    // The characters go back before the registry is touched.
+    std::optional<bool> probeAtRelease;
+    jni_.onReleaseUtfChars = [&] { probeAtRelease = decides(c.probe); };
     EXPECT_EQ(c.native(jni_.env(), nullptr, jni_.makeString(c.argument)), JNI_TRUE);
+    EXPECT_EQ(probeAtRelease, c.probeBefore);
     EXPECT_EQ(jni_.utfCharsTaken, 1);
     EXPECT_EQ(jni_.utfCharsReleased, 1);
     EXPECT_EQ(jni_.badReleases, 0);

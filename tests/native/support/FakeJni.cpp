@@ -76,6 +76,12 @@ jobject JNICALL jniCallStaticObjectMethodV(JNIEnv* env, jclass clazz, jmethodID 
         call.bytes = argument->bytes;
     }
     fake.remapCalls.push_back(call);
+    if (fake.onRemap) {
+        // Copied first: a nested call may run on this same fake.
+        std::function<void()> nested = std::move(fake.onRemap);
+        fake.onRemap = nullptr;
+        nested();
+    }
 
     switch (fake.remap) {
         case RemapBehaviour::returnBytes: {
@@ -143,6 +149,9 @@ const char* JNICALL jniGetStringUtfChars(JNIEnv* env, jstring string, jboolean* 
 void JNICALL jniReleaseStringUtfChars(JNIEnv* env, jstring string, const char* chars) {
     FakeJni& fake = FakeJni::of(env);
     fake.record("ReleaseStringUTFChars", true);
+    if (fake.onReleaseUtfChars) {
+        fake.onReleaseUtfChars();
+    }
     fake.releaseUtfChars(string, chars);
 }
 

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -74,6 +75,10 @@ public:
     Outcome findClass = Outcome::ok;
     bool newGlobalRefFails = false;
     Outcome getStaticMethodId = Outcome::ok;
+    // Runs inside Remap.remap, before it returns: a class load from Java code.
+    std::function<void()> onRemap;
+    // Runs inside ReleaseStringUTFChars, to look at the world at that moment.
+    std::function<void()> onReleaseUtfChars;
 
     // What happened.
     int calls(const std::string& function) const;
