@@ -53,7 +53,8 @@ std::vector<std::string> fillerEntries(std::int64_t count) {
     std::vector<std::string> entries;
     entries.reserve(static_cast<std::size_t>(count));
     for (std::int64_t i = 0; i < count; ++i) {
-        std::string package = "com/example/gen/module" + std::to_string(i % 97) + "/part" + std::to_string(i % 13) + "/";
+        std::string package =
+            "com/example/gen/module" + std::to_string(i % 97) + "/part" + std::to_string(i % 13) + "/";
         if (i % 50 == 0) {
             entries.push_back(package + "sub" + std::to_string(i) + "/");
         } else {
@@ -97,9 +98,8 @@ void shouldRemap(benchmark::State& state) {
         ++next;
     }
     state.SetItemsProcessed(state.iterations());
-    state.counters["hit_ratio"] =
-        benchmark::Counter(static_cast<double>(hits) / static_cast<double>(state.iterations()),
-                           benchmark::Counter::kAvgThreads);
+    state.counters["hit_ratio"] = benchmark::Counter(
+        static_cast<double>(hits) / static_cast<double>(state.iterations()), benchmark::Counter::kAvgThreads);
 }
 
 BENCHMARK(shouldRemap)->ArgName("includes")->Arg(1)->Arg(100)->Arg(10000)->Arg(100000);

@@ -35,8 +35,12 @@ using ::testing::IsEmpty;
 // pass through to CallStaticObjectMethod untouched.
 int remap_class_tag;
 int remap_method_tag;
-jclass cachedClass() { return reinterpret_cast<jclass>(&remap_class_tag); }
-jmethodID cachedMethod() { return reinterpret_cast<jmethodID>(&remap_method_tag); }
+jclass cachedClass() {
+    return reinterpret_cast<jclass>(&remap_class_tag);
+}
+jmethodID cachedMethod() {
+    return reinterpret_cast<jmethodID>(&remap_method_tag);
+}
 
 const Bytes class_bytes = {0xCA, 0xFE, 0xBA, 0xBE, 0x00, 0x00, 0x00, 0x3D, 0x01, 0x02, 0x03, 0x04};
 const Bytes remapped_bytes = {0xCA, 0xFE, 0xBA, 0xBE, 0x09, 0x09, 0x09};
@@ -94,14 +98,13 @@ std::vector<HookCase> hookCases() {
     };
     const LogLine remapWarning{spdlog::level::warn, "[Quorvane] Remap returned null/exception for: com/example/Widget"};
 
-    for (auto [label, bad] : {std::pair{"nullName", BadArgument::nullName},
-                              std::pair{"nullJniEnv", BadArgument::nullJniEnv},
-                              std::pair{"nullJvmtiEnv", BadArgument::nullJvmtiEnv},
-                              std::pair{"nullClassBytes", BadArgument::nullClassBytes},
-                              std::pair{"zeroLength", BadArgument::zeroLength},
-                              std::pair{"negativeLength", BadArgument::negativeLength},
-                              std::pair{"nullNewLength", BadArgument::nullNewLength},
-                              std::pair{"nullNewBytes", BadArgument::nullNewBytes}}) {
+    for (auto [label, bad] :
+         {std::pair{"nullName", BadArgument::nullName}, std::pair{"nullJniEnv", BadArgument::nullJniEnv},
+          std::pair{"nullJvmtiEnv", BadArgument::nullJvmtiEnv},
+          std::pair{"nullClassBytes", BadArgument::nullClassBytes}, std::pair{"zeroLength", BadArgument::zeroLength},
+          std::pair{"negativeLength", BadArgument::negativeLength},
+          std::pair{"nullNewLength", BadArgument::nullNewLength},
+          std::pair{"nullNewBytes", BadArgument::nullNewBytes}}) {
         HookCase& r = row(label);
         r.badArgument = bad;
         untouchedQuietly(r);
@@ -235,7 +238,9 @@ std::vector<HookCase> hookCases() {
 }
 
 // Names the row in gtest's output instead of dumping its bytes.
-void PrintTo(const HookCase& c, std::ostream* out) { *out << c.label; }
+void PrintTo(const HookCase& c, std::ostream* out) {
+    *out << c.label;
+}
 
 class ClassFileLoadHookPaths : public ::testing::TestWithParam<HookCase> {};
 
@@ -406,14 +411,16 @@ TEST(ClassFileLoadHookThreads, HooksRunWhileFiltersChange) {
         for (int i = 0; hooksRunning.load() > 0; ++i) {
             if (excludes) {
                 Java_qv_vantrel_quorvane_Quorvane_addExclude(env, nullptr, jni.makeString("com/churn/Widget"));
-                Java_qv_vantrel_quorvane_Quorvane_addExclude(env, nullptr, jni.makeString("other/" + std::to_string(i)));
+                Java_qv_vantrel_quorvane_Quorvane_addExclude(env, nullptr,
+                                                             jni.makeString("other/" + std::to_string(i)));
                 Java_qv_vantrel_quorvane_Quorvane_removeExclude(env, nullptr, jni.makeString("com/churn/Widget"));
                 if (i % 64 == 0) {
                     Java_qv_vantrel_quorvane_Quorvane_clearExcludes(env, nullptr);
                 }
             } else {
                 Java_qv_vantrel_quorvane_Quorvane_addInclude(env, nullptr, jni.makeString("com/churn/"));
-                Java_qv_vantrel_quorvane_Quorvane_addInclude(env, nullptr, jni.makeString("other/" + std::to_string(i)));
+                Java_qv_vantrel_quorvane_Quorvane_addInclude(env, nullptr,
+                                                             jni.makeString("other/" + std::to_string(i)));
                 Java_qv_vantrel_quorvane_Quorvane_removeInclude(env, nullptr, jni.makeString("com/churn/"));
             }
         }
@@ -463,7 +470,8 @@ TEST(ClassFileLoadHookThreads, HooksRunWhileFiltersChange) {
         out.liveLocalRefs = jni.liveLocalRefs();
         out.badDeletes = jni.badDeletes;
         out.liveAllocations = jvmti.liveAllocations();
-        out.allReleasedWithAbort = jni.badReleases == 0 && jni.elementsTaken == static_cast<int>(jni.elementReleaseModes.size());
+        out.allReleasedWithAbort =
+            jni.badReleases == 0 && jni.elementsTaken == static_cast<int>(jni.elementReleaseModes.size());
         for (jint mode : jni.elementReleaseModes) {
             out.allReleasedWithAbort = out.allReleasedWithAbort && mode == JNI_ABORT;
         }

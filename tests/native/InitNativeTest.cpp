@@ -209,11 +209,12 @@ TEST(InitNative, OneProcessLifetime) {
     {
         SCOPED_TRACE("success");
         EXPECT_EQ(initNative(), JNI_TRUE);
-        EXPECT_THAT(log.next(),
-                    ElementsAre(LogLine{info, initializing}, LogLine{info, added},
-                                LogLine{spdlog::level::debug,
-                                        "[Quorvane] Cached static declarations: qv/vantrel/quorvane/remapper/Remap.remap"},
-                                LogLine{info, "[Quorvane] Quorvane is initialized."}));
+        EXPECT_THAT(
+            log.next(),
+            ElementsAre(LogLine{info, initializing}, LogLine{info, added},
+                        LogLine{spdlog::level::debug,
+                                "[Quorvane] Cached static declarations: qv/vantrel/quorvane/remapper/Remap.remap"},
+                        LogLine{info, "[Quorvane] Quorvane is initialized."}));
         EXPECT_TRUE(remapper.isInit());
         EXPECT_NE(remapper.getRemapClass(), nullptr);
         EXPECT_EQ(remapper.getRemapMethodId(), jni.staticMethodId);

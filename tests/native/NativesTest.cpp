@@ -53,9 +53,13 @@ void loadBaseline() {
     remapper.addExclude("com/secret/");
 }
 
-bool decides(const std::string& name) { return Quorvane::Services::Remapper::getInstance().shouldRemap(name); }
+bool decides(const std::string& name) {
+    return Quorvane::Services::Remapper::getInstance().shouldRemap(name);
+}
 
-void PrintTo(const StringNativeCase& c, std::ostream* out) { *out << c.label; }
+void PrintTo(const StringNativeCase& c, std::ostream* out) {
+    *out << c.label;
+}
 
 class StringNatives : public ::testing::TestWithParam<StringNativeCase> {
 protected:
@@ -136,7 +140,7 @@ struct OddName {
 
 std::string longName() {
     std::string name = "com/example/";
-    name.append(64 * 1024 - name.size(), 'N');
+    name.append(std::size_t{64} * 1024 - name.size(), 'N');
     return name;
 }
 
@@ -150,12 +154,17 @@ const std::vector<OddName> odd_names = {
     {"empty", "", "a"},
     {"long64KiB", longName(), longNearMiss()},
     {"nonAscii", "com/\xC3\xA9t\xC3\xA9/Caf\xC3\xA9", "com/\xC3\xA9t\xC3\xA9/Cafe"},
-    {"modifiedUtf8Nul", "a\xC0\x80" "b", "a"},
+    {"modifiedUtf8Nul",
+     "a\xC0\x80"
+     "b",
+     "a"},
     {"dotted", "com.example.Widget", "com/example/Widget"},
     {"spaces", " com/example/Widget ", "com/example/Widget"},
 };
 
-void PrintTo(const OddName& c, std::ostream* out) { *out << c.label; }
+void PrintTo(const OddName& c, std::ostream* out) {
+    *out << c.label;
+}
 
 class OddNames : public ::testing::TestWithParam<OddName> {};
 

@@ -195,6 +195,7 @@ TEST(RemapperRandomized, AgreesWithReferenceWalk) {
     long positives = 0;
     for (int round = 0; round < 2000 && mismatches < 10; ++round) {
         std::vector<std::string> pool;
+        pool.reserve(12);
         for (int i = 0; i < 12; ++i) {
             pool.push_back(randomName());
         }

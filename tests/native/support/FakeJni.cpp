@@ -308,7 +308,9 @@ FakeJni::~FakeJni() {
     }
 }
 
-FakeJni& FakeJni::of(JNIEnv* env) { return *reinterpret_cast<Holder*>(env)->owner; }
+FakeJni& FakeJni::of(JNIEnv* env) {
+    return *reinterpret_cast<Holder*>(env)->owner;
+}
 
 void FakeJni::record(const char* function, bool allowedWithPending) {
     ++callCounts_[function];
@@ -333,10 +335,12 @@ int FakeJni::totalCalls() const {
 jobject FakeJni::nextHandle() {
     // Opaque to the library, never dereferenced: a distinct value per reference.
     handleCounter_ += 16;
-    return reinterpret_cast<jobject>(handleCounter_);
+    return reinterpret_cast<jobject>(handleCounter_);  // NOLINT(performance-no-int-to-ptr)
 }
 
-FakeJni::Object* FakeJni::newObject() { return &objects_.emplace_back(); }
+FakeJni::Object* FakeJni::newObject() {
+    return &objects_.emplace_back();
+}
 
 jobject FakeJni::newLocalRef(Object* object) {
     jobject ref = nextHandle();
@@ -461,9 +465,13 @@ FakeJvmti::~FakeJvmti() {
     }
 }
 
-FakeJvmti& FakeJvmti::of(jvmtiEnv* env) { return *reinterpret_cast<Holder*>(env)->owner; }
+FakeJvmti& FakeJvmti::of(jvmtiEnv* env) {
+    return *reinterpret_cast<Holder*>(env)->owner;
+}
 
-void FakeJvmti::record(const char* function) { ++callCounts_[function]; }
+void FakeJvmti::record(const char* function) {
+    ++callCounts_[function];
+}
 
 int FakeJvmti::calls(const std::string& function) const {
     auto it = callCounts_.find(function);
@@ -506,6 +514,8 @@ FakeJavaVm::FakeJavaVm() {
     holder_.owner = this;
 }
 
-FakeJavaVm& FakeJavaVm::of(JavaVM* vm) { return *reinterpret_cast<Holder*>(vm)->owner; }
+FakeJavaVm& FakeJavaVm::of(JavaVM* vm) {
+    return *reinterpret_cast<Holder*>(vm)->owner;
+}
 
 }  // namespace QuorvaneTest

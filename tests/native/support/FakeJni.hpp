@@ -32,11 +32,11 @@ enum class Outcome {
 
 // What the fake Remap.remap does when called.
 enum class RemapBehaviour {
-    returnBytes,       // a new array holding remapResult
-    returnArgument,    // the byte array it was given (a new local ref to it)
-    returnNull,        // null, nothing pending
-    throwException,    // null, exception pending
-    throwWithResult,   // a new array and an exception pending
+    returnBytes,      // a new array holding remapResult
+    returnArgument,   // the byte array it was given (a new local ref to it)
+    returnNull,       // null, nothing pending
+    throwException,   // null, exception pending
+    throwWithResult,  // a new array and an exception pending
 };
 
 // One call of Remap.remap as the fake saw it.
