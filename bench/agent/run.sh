@@ -6,6 +6,8 @@
 #   BENCH_CPU    CPU for the single-thread JVMs (default: the last one)
 #   BENCH_CPUS4  CPUs for the 4-thread JVMs (default: all)
 #   JAVA         the java launcher (default: java on the PATH)
+#   OTHER_LIB    a folder with another build of libquorvane.so (e.g. before a
+#                change), measured as Cx and Dx in the same run
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
@@ -59,5 +61,5 @@ check E 2048 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib many
 check C4 2048 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib selected --threads 4
 
 "$java" -cp "$cp" qvbench.Conductor java="$java" cp="$cp" agent="$agent" lib="$lib" corpus="$corpus" \
-  out="$out" rounds="$rounds" cpu="$cpu" cpus4="$cpus4"
+  out="$out" rounds="$rounds" cpu="$cpu" cpus4="$cpus4" otherlib="${OTHER_LIB:-}"
 echo "raw pairs: $out/pairs.tsv; logs: $out/<config>/"

@@ -1,6 +1,8 @@
 // Drives the hook's skip path without a JVM, so that callgrind can count the
 // instructions of one skipped class repeatably and perf can sample it:
-//   agent_bench_skip_path [calls] [none|selected] > stdout.txt
+//   agent_bench_skip_path [calls] [none|selected|many] > stdout.txt
+// (selected: the benchmark's 16 package entries; many: those and 10,000
+// entries that match nothing).
 // Writes libagent.log in the working directory, like the library in a JVM.
 #include <chrono>
 #include <cstdio>
@@ -15,7 +17,9 @@
 
 int main(int argc, char** argv) {
     const long calls = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 100000;
-    const bool selected = argc > 2 && std::strcmp(argv[2], "selected") == 0;
+    const char* mode = argc > 2 ? argv[2] : "none";
+    const bool many = std::strcmp(mode, "many") == 0;
+    const bool selected = many || std::strcmp(mode, "selected") == 0;
 
     Logger::init("libagent.log", spdlog::level::trace);
     auto& remapper = Quorvane::Services::Remapper::getInstance();
@@ -25,6 +29,11 @@ int main(int argc, char** argv) {
             std::snprintf(entry, sizeof entry, "com/acme/orders/p%02d/", p);
             remapper.addInclude(entry);
         }
+    }
+    for (int i = 0; many && i < 5000; ++i) {
+        remapper.addInclude("org/unrelated/module" + std::to_string(i % 97) + "/sub" + std::to_string(i) + "/");
+        remapper.addInclude("com/acme/" + std::string(i % 2 == 0 ? "orders" : "billing") + "/p" +
+                            std::to_string(i % 16) + "/Ghost" + std::to_string(i));
     }
     remapper.setInit(true);
 

@@ -26,7 +26,8 @@ import java.util.Random;
  * the headline ratios, and writes every pair to pairs.tsv.
  *
  * <p>Usage: {@code Conductor <key>=<value>...}, keys: java, cp, agent, lib, corpus,
- * out, rounds, warmup, cpu, cpus4, threads, jvmopts (space separated).
+ * out, rounds, warmup, cpu, cpus4, threads, jvmopts (space separated), and otherlib (a folder
+ * holding another build of libquorvane.so, measured as Cx and Dx beside C and D).
  */
 public final class Conductor {
     private static final double Z95 = 1.959964;
@@ -149,6 +150,15 @@ public final class Conductor {
         configs.add(new Config("FB", "B with " + threads + " loading threads", b4, a4));
         configs.add(new Config("FC", "C with " + threads + " loading threads", c4, a4));
 
+        // Another build of the library beside this one (e.g. before a change), in the same run.
+        String other = opt.get("otherlib");
+        if (other != null && !other.isEmpty()) {
+            Jvm c0 = start(all, opt, "Cx", opt.get("cpu"), 1, "selected", other, false, out);
+            Jvm d0 = start(all, opt, "Dx", opt.get("cpu"), 1, "none", other, false, out);
+            configs.add(new Config("Cx", "C with the library in otherlib", c0, a1));
+            configs.add(new Config("Dx", "D with the library in otherlib", d0, a1));
+        }
+
         System.err.printf(Locale.ROOT, "warming up (%d rounds per JVM)%n", warmup);
         for (int w = 0; w < warmup; w++) {
             for (Jvm j : all) {
@@ -175,6 +185,11 @@ public final class Conductor {
 
     private static Jvm start(List<Jvm> all, Map<String, String> opt, String label, String cpus, int threads,
             String lib, boolean agent, Path out) throws IOException {
+        return start(all, opt, label, cpus, threads, lib, opt.get("lib"), agent, out);
+    }
+
+    private static Jvm start(List<Jvm> all, Map<String, String> opt, String label, String cpus, int threads,
+            String lib, String libDir, boolean agent, Path out) throws IOException {
         List<String> cmd = new ArrayList<>(Arrays.asList("taskset", "-c", cpus, opt.get("java")));
         for (String o : opt.get("jvmopts").trim().split("\\s+")) {
             if (!o.isEmpty()) {
@@ -185,7 +200,7 @@ public final class Conductor {
             cmd.add("-javaagent:" + opt.get("agent") + "=com/acme/orders/");
         }
         if (lib != null) {
-            cmd.add("-Djava.library.path=" + opt.get("lib"));
+            cmd.add("-Djava.library.path=" + libDir);
         }
         cmd.addAll(Arrays.asList("-cp", opt.get("cp"), "qvbench.LoadBench", "--corpus", opt.get("corpus"),
                 "--threads", Integer.toString(threads)));
@@ -237,6 +252,12 @@ public final class Conductor {
         ratioLine(s, "E load time / C load time", byName.get("E"), byName.get("C"), true, random, "<= 1.05");
         ratioLine(s, "E overhead / C overhead", byName.get("E"), byName.get("C"), false, random, "(stricter view)");
         ratioLine(s, "FC overhead / FB overhead", byName.get("FC"), byName.get("FB"), false, random, "<= 2.0");
+        if (byName.containsKey("Cx")) {
+            ratioLine(s, "C overhead / Cx overhead (this build / otherlib)", byName.get("C"), byName.get("Cx"), false,
+                    random, "");
+            ratioLine(s, "D overhead / Dx overhead (this build / otherlib)", byName.get("D"), byName.get("Dx"), false,
+                    random, "");
+        }
         s.append(String.format(Locale.ROOT, "| D overhead, µs per class | %s | %s | <= 3.5 |%n",
                 summary(byName.get("D").column(3, 1)), summary(byName.get("D").column(2, 0))));
         System.out.print(s);
