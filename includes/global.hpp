@@ -2,7 +2,10 @@
 
 #include <jni.h>
 
+#include <array>
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -14,8 +17,8 @@ namespace Quorvane::Services {
 // the cached Remap declarations and the initialized flag.
 //
 // Threads: filter edits come from any Java thread and decisions from every
-// class-loading thread at once; filterMutex_ guards includes_, excludes_ and
-// probe_, and is never held across a JNI call or a log line. The flag and the
+// class-loading thread at once; filterMutex_ guards includes_, excludes_,
+// their length counts and probe_, and is never held across a JNI call or a log line. The flag and the
 // two declarations are written only by initialization (serialized by its
 // caller), declarations first and flag last with release ordering; a hook
 // that reads the flag as true with acquire ordering therefore sees both.
@@ -42,27 +45,39 @@ public:
 
     void addInclude(std::string name) {
         std::lock_guard<std::mutex> lock(filterMutex_);
-        includes_.insert(std::move(name));
+        const std::size_t slot = lengthSlot(name.size());
+        if (includes_.insert(std::move(name)).second) {
+            ++includeLengths_[slot];
+        }
     }
     void removeInclude(const std::string& name) {
         std::lock_guard<std::mutex> lock(filterMutex_);
-        includes_.erase(name);
+        if (includes_.erase(name) != 0) {
+            --includeLengths_[lengthSlot(name.size())];
+        }
     }
     void clearIncludes() {
         std::lock_guard<std::mutex> lock(filterMutex_);
         includes_.clear();
+        includeLengths_.fill(0);
     }
     void addExclude(std::string name) {
         std::lock_guard<std::mutex> lock(filterMutex_);
-        excludes_.insert(std::move(name));
+        const std::size_t slot = lengthSlot(name.size());
+        if (excludes_.insert(std::move(name)).second) {
+            ++excludeLengths_[slot];
+        }
     }
     void removeExclude(const std::string& name) {
         std::lock_guard<std::mutex> lock(filterMutex_);
-        excludes_.erase(name);
+        if (excludes_.erase(name) != 0) {
+            --excludeLengths_[lengthSlot(name.size())];
+        }
     }
     void clearExcludes() {
         std::lock_guard<std::mutex> lock(filterMutex_);
         excludes_.clear();
+        excludeLengths_.fill(0);
     }
 
     // Excludes first, then includes; with no include nothing is remapped.
@@ -74,10 +89,17 @@ public:
         if (includes_.empty()) {
             return false;
         }
-        return !matchesAny(excludes_, name) && matchesAny(includes_, name);
+        return !matchesAny(excludes_, excludeLengths_, name) && matchesAny(includes_, includeLengths_, name);
     }
 
 private:
+    // How many entries of each length a set holds, lengths from 255 up
+    // sharing the last slot: a prefix whose length no entry has needs no
+    // lookup, which spares most of the hashing on sets of any size.
+    using LengthCounts = std::array<std::uint32_t, 256>;
+
+    static std::size_t lengthSlot(std::size_t length) { return length < 255 ? length : 255; }
+
     Remapper() = default;
 
     // An entry E matches N when E is not empty and N equals E, or E ends in
@@ -86,20 +108,21 @@ private:
     // just before a '$' or just after a '/': probe those instead of walking
     // every entry, so that the cost follows the name, not the set size.
     // Caller holds filterMutex_.
-    bool matchesAny(const std::unordered_set<std::string>& entries, std::string_view name) const {
+    bool matchesAny(const std::unordered_set<std::string>& entries, const LengthCounts& lengths,
+                    std::string_view name) const {
         if (entries.empty() || name.empty()) {
             return false;
         }
         for (std::size_t i = 0; i < name.size(); ++i) {
             const char c = name[i];
-            if (c == '$' && i > 0 && contains(entries, name.substr(0, i))) {
+            if (c == '$' && i > 0 && lengths[lengthSlot(i)] != 0 && contains(entries, name.substr(0, i))) {
                 return true;
             }
-            if (c == '/' && contains(entries, name.substr(0, i + 1))) {
+            if (c == '/' && lengths[lengthSlot(i + 1)] != 0 && contains(entries, name.substr(0, i + 1))) {
                 return true;
             }
         }
-        return contains(entries, name);
+        return lengths[lengthSlot(name.size())] != 0 && contains(entries, name);
     }
 
     // probe_ keeps its capacity between calls, so a lookup allocates nothing
@@ -115,6 +138,8 @@ private:
     mutable std::mutex filterMutex_;
     std::unordered_set<std::string> includes_;
     std::unordered_set<std::string> excludes_;
+    LengthCounts includeLengths_{};
+    LengthCounts excludeLengths_{};
     mutable std::string probe_;
 };
 

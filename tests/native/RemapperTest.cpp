@@ -174,6 +174,32 @@ TEST(RemapperEdits, RemoveAndClearAffectOnlyTheirSet) {
     EXPECT_FALSE(remapper.shouldRemap(std::string("com/secret/A")));  // the exclude survived clearIncludes
 }
 
+// The registry skips lookups for prefix lengths no entry has; edits must keep
+// that bookkeeping exact, or an entry that is still there stops matching.
+TEST(RemapperEdits, EntriesOfOneLengthSurviveEditsOfTheirNeighbours) {
+    auto& remapper = freshRegistry();
+    remapper.addInclude("com/aaaa/");
+    remapper.addInclude("com/bbbb/");
+    remapper.addInclude("com/aaaa/");     // duplicate: no second count
+    remapper.removeInclude("com/cccc/");  // absent, same length: no count taken
+    remapper.removeInclude("com/aaaa/");
+    EXPECT_TRUE(remapper.shouldRemap(std::string("com/bbbb/X")));
+    EXPECT_FALSE(remapper.shouldRemap(std::string("com/aaaa/X")));
+
+    // Lengths from 255 up share one count.
+    const std::string longA = std::string(300, 'a') + "/";
+    const std::string longB = std::string(400, 'b') + "/";
+    remapper.addExclude(longA);
+    remapper.addExclude(longB);
+    remapper.removeExclude(longA);
+    remapper.addInclude(longB);
+    EXPECT_FALSE(remapper.shouldRemap(longB + "X"));
+    remapper.clearExcludes();
+    EXPECT_TRUE(remapper.shouldRemap(longB + "X"));
+    remapper.clearIncludes();
+    EXPECT_FALSE(remapper.shouldRemap(longB + "X"));
+}
+
 // Random names and entry sets built from pieces that stress the rule: '/',
 // '$', '.', shared prefixes, multi-byte and modified-UTF-8 NUL sequences, and
 // empty entries. The seed is fixed so that a failure can be replayed.
