@@ -1,5 +1,6 @@
 package qvstress;
 
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
@@ -75,7 +76,7 @@ public final class ExitDuringLoadCase {
         for (String line : Support.jniComplaints(dir.resolve("output.txt"))) {
             problems.add(dir + ": " + line);
         }
-        if (!Files.readString(dir.resolve("output.txt"), java.nio.charset.StandardCharsets.ISO_8859_1).contains("exiting after")) {
+        if (!Files.readString(dir.resolve("output.txt"), StandardCharsets.ISO_8859_1).contains("exiting after")) {
             problems.add(dir + ": never got to exit");
         }
     }

@@ -4,6 +4,7 @@ import java.util.ArrayList;
 import java.util.Collections;
 import java.util.List;
 import java.util.Map;
+import java.util.Set;
 import java.util.concurrent.ConcurrentHashMap;
 import qv.vantrel.quorvane.Quorvane;
 import qv.vantrel.quorvane.remapper.Remap;
@@ -44,7 +45,7 @@ public final class ReentrantCase {
         events.clear();
         Class<?> self = Class.forName("reent.sel.Self", false, loader);
         Support.check(self.getName().equals("reent.sel.Self"), "Self did not load");
-        Support.check(failures.keySet().equals(java.util.Set.of("reent/sel/Self")), "failures: " + failures);
+        Support.check(failures.keySet().equals(Set.of("reent/sel/Self")), "failures: " + failures);
         Throwable cause = failures.get("reent/sel/Self");
         Support.check(cause instanceof ClassCircularityError, "Self failed with " + cause);
         Support.check(events.equals(List.of("enter reent/sel/Self 1 main", "leave reent/sel/Self")), "Self remaps: " + events);
