@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Class-loading cost per class: no agent, the JDK's -javaagent route and this
 # library, side by side in one run (see bench/README.md).
-# Usage: bash bench/agent/run.sh [rounds]
+# Usage: bash bench/agent/run.sh [sessions] [rounds per session]
+#   (each session starts fresh JVMs; defaults 6 and 10)
 #   BUILD_DIR    build folder (default build-bench, configured as Release if absent)
 #   BENCH_CPU    CPU for the single-thread JVMs (default: the last one)
 #   BENCH_CPUS4  CPUs for the 4-thread JVMs (default: all)
@@ -11,7 +12,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
-rounds=${1:-30}
+sessions=${1:-6}
+rounds=${2:-10}
 java=${JAVA:-java}
 last=$(( $(nproc) - 1 ))
 cpu=${BENCH_CPU:-$last}
@@ -61,5 +63,5 @@ check E 2048 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib many
 check C4 2048 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib selected --threads 4
 
 "$java" -cp "$cp" qvbench.Conductor java="$java" cp="$cp" agent="$agent" lib="$lib" corpus="$corpus" \
-  out="$out" rounds="$rounds" cpu="$cpu" cpus4="$cpus4" otherlib="${OTHER_LIB:-}"
+  out="$out" sessions="$sessions" rounds="$rounds" cpu="$cpu" cpus4="$cpus4" otherlib="${OTHER_LIB:-}"
 echo "raw pairs: $out/pairs.tsv; logs: $out/<config>/"

@@ -19,19 +19,19 @@ import java.util.Map;
 import java.util.Random;
 
 /**
- * Runs the configurations side by side: one long-lived JVM per configuration, all
- * pinned with taskset, driven in lock step so that every measured round follows a
- * floor round on the same CPU(s) a moment before it. Configurations are interleaved
- * in a fresh random order in each repetition. Prints medians with their intervals and
- * the headline ratios, and writes every pair to pairs.tsv.
+ * Runs the configurations side by side: in each session, one JVM per configuration,
+ * all alive at once, pinned with taskset and driven in lock step so that every
+ * measured round follows a floor round on the same CPU(s) a moment before it.
+ * Configurations are interleaved in a fresh random order in each repetition. Prints
+ * medians with their intervals and the headline ratios, and writes every pair to
+ * pairs.tsv.
  *
  * <p>Usage: {@code Conductor <key>=<value>...}, keys: java, cp, agent, lib, corpus,
- * out, rounds, warmup, cpu, cpus4, threads, jvmopts (space separated), and otherlib (a folder
- * holding another build of libquorvane.so, measured as Cx and Dx beside C and D).
+ * out, sessions, rounds (per session), warmup, cpu, cpus4, threads, jvmopts (space
+ * separated), and otherlib (a folder holding another build of libquorvane.so,
+ * measured as Cx and Dx beside C and D).
  */
 public final class Conductor {
-    private static final double Z95 = 1.959964;
-
     /** One benchmark JVM, spoken to through stdin and its stderr. */
     private static final class Jvm {
         final String label;
@@ -90,33 +90,49 @@ public final class Conductor {
         }
     }
 
-    /** A measured configuration and the floor it is compared with. */
+    /** How to start one benchmark JVM. */
+    private static final class Spec {
+        final String label;
+        final String cpus;
+        final int threads;
+        final String includes; // null: the library is not loaded
+        final String libDir;
+        final boolean agent;
+
+        Spec(String label, String cpus, int threads, String includes, String libDir, boolean agent) {
+            this.label = label;
+            this.cpus = cpus;
+            this.threads = threads;
+            this.includes = includes;
+            this.libDir = libDir;
+            this.agent = agent;
+        }
+    }
+
+    /** A measured configuration, the floor it is compared with, and its pairs. */
     private static final class Config {
         final String name;
         final String what;
-        final Jvm jvm;
-        final Jvm floor;
-        final List<double[]> pairs = new ArrayList<>(); // floor wall, floor cpu, wall, cpu (ns per class)
+        final String floor;
+        // Per pair: session, floor wall, floor cpu, wall, cpu (the last four in ns per class).
+        final List<double[]> pairs = new ArrayList<>();
 
-        Config(String name, String what, Jvm jvm, Jvm floor) {
+        Config(String name, String what, String floor) {
             this.name = name;
             this.what = what;
-            this.jvm = jvm;
             this.floor = floor;
         }
+    }
 
-        double[] column(int measured, int base) {
-            double[] d = new double[pairs.size()];
-            for (int i = 0; i < d.length; i++) {
-                d[i] = (pairs.get(i)[measured] - pairs.get(i)[base]) / 1000.0;
-            }
-            return d;
-        }
+    /** A figure computed from some pairs of each configuration. */
+    private interface Statistic {
+        double of(Map<String, List<double[]>> pairs);
     }
 
     public static void main(String[] args) throws Exception {
         Map<String, String> opt = new LinkedHashMap<>();
-        opt.put("rounds", "30");
+        opt.put("sessions", "6");
+        opt.put("rounds", "10");
         opt.put("warmup", "4");
         opt.put("cpu", "1");
         opt.put("cpus4", "0,1");
@@ -126,210 +142,253 @@ public final class Conductor {
             int eq = a.indexOf('=');
             opt.put(a.substring(0, eq), a.substring(eq + 1));
         }
+        int sessions = Integer.parseInt(opt.get("sessions"));
         int rounds = Integer.parseInt(opt.get("rounds"));
         int warmup = Integer.parseInt(opt.get("warmup"));
-        Path out = Paths.get(opt.get("out"));
-        String prefix = "com/acme/orders/";
-
-        List<Jvm> all = new ArrayList<>();
-        Jvm a1 = start(all, opt, "A", opt.get("cpu"), 1, null, false, out);
-        Jvm b1 = start(all, opt, "B", opt.get("cpu"), 1, null, true, out);
-        Jvm c1 = start(all, opt, "C", opt.get("cpu"), 1, "selected", false, out);
-        Jvm d1 = start(all, opt, "D", opt.get("cpu"), 1, "none", false, out);
-        Jvm e1 = start(all, opt, "E", opt.get("cpu"), 1, "many", false, out);
         int threads = Integer.parseInt(opt.get("threads"));
-        Jvm a4 = start(all, opt, "A" + threads, opt.get("cpus4"), threads, null, false, out);
-        Jvm b4 = start(all, opt, "B" + threads, opt.get("cpus4"), threads, null, true, out);
-        Jvm c4 = start(all, opt, "C" + threads, opt.get("cpus4"), threads, "selected", false, out);
+        Path out = Paths.get(opt.get("out"));
+        String cpu = opt.get("cpu");
+        String cpus4 = opt.get("cpus4");
+        String lib = opt.get("lib");
+        String a4 = "A" + threads;
 
-        List<Config> configs = new ArrayList<>();
-        configs.add(new Config("B", "JDK route: -javaagent, copy for " + prefix, b1, a1));
-        configs.add(new Config("C", "library, selected packages included", c1, a1));
-        configs.add(new Config("D", "library, nothing included (skip path)", d1, a1));
-        configs.add(new Config("E", "C plus 10,000 non-matching entries", e1, a1));
-        configs.add(new Config("FB", "B with " + threads + " loading threads", b4, a4));
-        configs.add(new Config("FC", "C with " + threads + " loading threads", c4, a4));
-
+        List<Spec> specs = new ArrayList<>(Arrays.asList(
+                new Spec("A", cpu, 1, null, null, false),
+                new Spec("B", cpu, 1, null, null, true),
+                new Spec("C", cpu, 1, "selected", lib, false),
+                new Spec("D", cpu, 1, "none", lib, false),
+                new Spec("E", cpu, 1, "many", lib, false),
+                new Spec(a4, cpus4, threads, null, null, false),
+                new Spec("FB", cpus4, threads, null, null, true),
+                new Spec("FC", cpus4, threads, "selected", lib, false)));
+        List<Config> configs = new ArrayList<>(Arrays.asList(
+                new Config("B", "JDK route: -javaagent, copy for com/acme/orders/", "A"),
+                new Config("C", "library, selected packages included", "A"),
+                new Config("D", "library, nothing included (skip path)", "A"),
+                new Config("E", "C plus 10,000 non-matching entries", "A"),
+                new Config("FB", "B with " + threads + " loading threads", a4),
+                new Config("FC", "C with " + threads + " loading threads", a4)));
         // Another build of the library beside this one (e.g. before a change), in the same run.
         String other = opt.get("otherlib");
         if (other != null && !other.isEmpty()) {
-            Jvm c0 = start(all, opt, "Cx", opt.get("cpu"), 1, "selected", other, false, out);
-            Jvm d0 = start(all, opt, "Dx", opt.get("cpu"), 1, "none", other, false, out);
-            configs.add(new Config("Cx", "C with the library in otherlib", c0, a1));
-            configs.add(new Config("Dx", "D with the library in otherlib", d0, a1));
+            specs.add(new Spec("Cx", cpu, 1, "selected", other, false));
+            specs.add(new Spec("Dx", cpu, 1, "none", other, false));
+            configs.add(new Config("Cx", "C with the library in otherlib", "A"));
+            configs.add(new Config("Dx", "D with the library in otherlib", "A"));
         }
 
-        System.err.printf(Locale.ROOT, "warming up (%d rounds per JVM)%n", warmup);
-        for (int w = 0; w < warmup; w++) {
-            for (Jvm j : all) {
-                j.round();
-            }
-        }
+        // A JVM carries a bias of its own (layout, tables, compiled code) that
+        // shows as a few percent of the floor, a large share of an overhead:
+        // fresh JVMs per session, and intervals that resample sessions.
         Random random = new Random(42);
-        int n = a1.classes;
-        for (int r = 0; r < rounds; r++) {
-            List<Config> order = new ArrayList<>(configs);
-            Collections.shuffle(order, random);
-            for (Config c : order) {
-                long[] f = c.floor.round();
-                long[] m = c.jvm.round();
-                c.pairs.add(new double[] {f[0] / (double) n, f[1] / (double) n, m[0] / (double) n, m[1] / (double) n});
+        int n = 0;
+        for (int session = 0; session < sessions; session++) {
+            Map<String, Jvm> jvms = new LinkedHashMap<>();
+            for (Spec spec : specs) {
+                jvms.put(spec.label, start(opt, spec, out));
             }
-            System.err.printf(Locale.ROOT, "round %d/%d done%n", r + 1, rounds);
+            n = jvms.get("A").classes;
+            for (int w = 0; w < warmup; w++) {
+                for (Jvm j : jvms.values()) {
+                    j.round();
+                }
+            }
+            for (int r = 0; r < rounds; r++) {
+                List<Config> order = new ArrayList<>(configs);
+                Collections.shuffle(order, random);
+                for (Config c : order) {
+                    long[] f = jvms.get(c.floor).round();
+                    long[] m = jvms.get(c.name).round();
+                    c.pairs.add(new double[] {session, f[0] / (double) n, f[1] / (double) n, m[0] / (double) n,
+                        m[1] / (double) n});
+                }
+            }
+            for (Jvm j : jvms.values()) {
+                j.quit();
+            }
+            System.err.printf(Locale.ROOT, "session %d/%d done%n", session + 1, sessions);
         }
-        for (Jvm j : all) {
-            j.quit();
-        }
-        report(configs, n, rounds, opt, out);
+        report(configs, n, sessions, rounds, opt, out);
     }
 
-    private static Jvm start(List<Jvm> all, Map<String, String> opt, String label, String cpus, int threads,
-            String lib, boolean agent, Path out) throws IOException {
-        return start(all, opt, label, cpus, threads, lib, opt.get("lib"), agent, out);
-    }
-
-    private static Jvm start(List<Jvm> all, Map<String, String> opt, String label, String cpus, int threads,
-            String lib, String libDir, boolean agent, Path out) throws IOException {
-        List<String> cmd = new ArrayList<>(Arrays.asList("taskset", "-c", cpus, opt.get("java")));
+    private static Jvm start(Map<String, String> opt, Spec spec, Path out) throws IOException {
+        List<String> cmd = new ArrayList<>(Arrays.asList("taskset", "-c", spec.cpus, opt.get("java")));
         for (String o : opt.get("jvmopts").trim().split("\\s+")) {
             if (!o.isEmpty()) {
                 cmd.add(o);
             }
         }
-        if (agent) {
+        if (spec.agent) {
             cmd.add("-javaagent:" + opt.get("agent") + "=com/acme/orders/");
         }
-        if (lib != null) {
-            cmd.add("-Djava.library.path=" + libDir);
+        if (spec.includes != null) {
+            cmd.add("-Djava.library.path=" + spec.libDir);
         }
         cmd.addAll(Arrays.asList("-cp", opt.get("cp"), "qvbench.LoadBench", "--corpus", opt.get("corpus"),
-                "--threads", Integer.toString(threads)));
-        if (lib != null) {
-            cmd.addAll(Arrays.asList("--lib", lib));
+                "--threads", Integer.toString(spec.threads)));
+        if (spec.includes != null) {
+            cmd.addAll(Arrays.asList("--lib", spec.includes));
         }
-        Jvm j = new Jvm(label, cmd, out.resolve(label));
-        all.add(j);
-        return j;
+        // Each session's JVM reuses the folder: the log files hold the last session.
+        return new Jvm(spec.label, cmd, out.resolve(spec.label));
     }
 
-    private static void report(List<Config> configs, int n, int rounds, Map<String, String> opt, Path out)
-            throws IOException {
+    private static void report(List<Config> configs, int n, int sessions, int rounds, Map<String, String> opt,
+            Path out) throws IOException {
         try (PrintWriter tsv = new PrintWriter(Files.newBufferedWriter(out.resolve("pairs.tsv")))) {
-            tsv.println("config\tfloor_wall_ns\tfloor_cpu_ns\twall_ns\tcpu_ns\t(per class)");
+            tsv.println("config\tsession\tfloor_wall_ns\tfloor_cpu_ns\twall_ns\tcpu_ns\t(per class)");
             for (Config c : configs) {
                 for (double[] p : c.pairs) {
-                    tsv.printf(Locale.ROOT, "%s\t%.1f\t%.1f\t%.1f\t%.1f%n", c.name, p[0], p[1], p[2], p[3]);
+                    tsv.printf(Locale.ROOT, "%s\t%d\t%.1f\t%.1f\t%.1f\t%.1f%n", c.name, (int) p[0], p[1], p[2], p[3],
+                            p[4]);
                 }
             }
         }
-        Map<String, Config> byName = new LinkedHashMap<>();
+        Map<String, List<double[]>> all = new LinkedHashMap<>();
         for (Config c : configs) {
-            byName.put(c.name, c);
-        }
-        StringBuilder s = new StringBuilder();
-        s.append(String.format(Locale.ROOT, "%d classes per round, %d measured rounds per configuration, each after a floor round;%n",
-                n, rounds));
-        s.append(String.format(Locale.ROOT, "single-thread JVMs pinned to CPU %s, %s-thread JVMs to CPUs %s; JVM options: %s%n",
-                opt.get("cpu"), opt.get("threads"), opt.get("cpus4"), opt.get("jvmopts")));
-        s.append("Overhead per loaded class over the floor round just before it, in microseconds:\n");
-        s.append("median [95% interval of the median] (interquartile range)\n\n");
-        s.append(String.format(Locale.ROOT, "| %-3s | %-42s | %-31s | %-31s |%n", "cfg", "configuration",
-                "thread CPU µs/class", "wall µs/class"));
-        s.append("|-----|--------------------------------------------|---------------------------------|---------------------------------|\n");
-        s.append(String.format(Locale.ROOT, "| %-3s | %-42s | %-31s | %-31s |%n", "A", "floor, absolute per class (1 thread)",
-                summary(floorColumn(byName.get("B").pairs, 1)), summary(floorColumn(byName.get("B").pairs, 0))));
-        s.append(String.format(Locale.ROOT, "| %-3s | %-42s | %-31s | %-31s |%n", "A" + opt.get("threads"),
-                "floor, absolute per class (" + opt.get("threads") + " threads)",
-                summary(floorColumn(byName.get("FB").pairs, 1)), summary(floorColumn(byName.get("FB").pairs, 0))));
-        for (Config c : configs) {
-            s.append(String.format(Locale.ROOT, "| %-3s | %-42s | %-31s | %-31s |%n", c.name, c.what,
-                    summary(c.column(3, 1)), summary(c.column(2, 0))));
+            all.put(c.name, c.pairs);
         }
         Random random = new Random(7);
-        s.append("\nHeadline ratios, median [95% bootstrap interval]:\n\n");
+        String th = opt.get("threads");
+        StringBuilder s = new StringBuilder();
+        s.append(String.format(Locale.ROOT, "%d classes per round; %d sessions of fresh JVMs, %d measured rounds per "
+                + "configuration in each, every one right after a floor round;%n", n, sessions, rounds));
+        s.append(String.format(Locale.ROOT, "single-thread JVMs pinned to CPU %s, %s-thread JVMs to CPUs %s; JVM "
+                + "options: %s%n", opt.get("cpu"), th, opt.get("cpus4"), opt.get("jvmopts")));
+        s.append("Per class, in microseconds: median over all pairs [95% interval, resampling sessions and rounds] "
+                + "(interquartile range)\n\n");
+        s.append("| cfg | configuration | thread CPU µs/class | wall µs/class |\n|---|---|---|---|\n");
+        s.append(row("A", "floor, absolute (1 thread)", all, random, "B", true));
+        s.append(row("A" + th, "floor, absolute (" + th + " threads)", all, random, "FB", true));
+        for (Config c : configs) {
+            s.append(row(c.name, c.what + ": overhead", all, random, c.name, false));
+        }
+        s.append("\nHeadline ratios from the same run: median [95% interval]; then the value in each session\n\n");
         s.append("| ratio | thread CPU | wall | target |\n|---|---|---|---|\n");
-        ratioLine(s, "C overhead / B overhead", byName.get("C"), byName.get("B"), false, random, "<= 1.5");
-        ratioLine(s, "E load time / C load time", byName.get("E"), byName.get("C"), true, random, "<= 1.05");
-        ratioLine(s, "E overhead / C overhead", byName.get("E"), byName.get("C"), false, random, "(stricter view)");
-        ratioLine(s, "FC overhead / FB overhead", byName.get("FC"), byName.get("FB"), false, random, "<= 2.0");
-        if (byName.containsKey("Cx")) {
-            ratioLine(s, "C overhead / Cx overhead (this build / otherlib)", byName.get("C"), byName.get("Cx"), false,
-                    random, "");
-            ratioLine(s, "D overhead / Dx overhead (this build / otherlib)", byName.get("D"), byName.get("Dx"), false,
-                    random, "");
+        s.append(ratioRow("C overhead / B overhead", all, random, "C", "B", false, sessions, "<= 1.5"));
+        s.append(ratioRow("E load time / C load time", all, random, "E", "C", true, sessions, "<= 1.05"));
+        s.append(ratioRow("E overhead / C overhead", all, random, "E", "C", false, sessions, "(stricter reading)"));
+        s.append(ratioRow("FC overhead / FB overhead", all, random, "FC", "FB", false, sessions, "<= 2.0"));
+        if (all.containsKey("Cx")) {
+            s.append(ratioRow("C overhead / Cx overhead", all, random, "C", "Cx", false, sessions, "this build / otherlib"));
+            s.append(ratioRow("D overhead / Dx overhead", all, random, "D", "Dx", false, sessions, "this build / otherlib"));
         }
         s.append(String.format(Locale.ROOT, "| D overhead, µs per class | %s | %s | <= 3.5 |%n",
-                summary(byName.get("D").column(3, 1)), summary(byName.get("D").column(2, 0))));
+                interval(all, random, overhead("D", 4, 2)), interval(all, random, overhead("D", 3, 1))));
         System.out.print(s);
         Files.write(out.resolve("summary.md"), s.toString().getBytes(StandardCharsets.UTF_8));
     }
 
-    private static double[] floorColumn(List<double[]> pairs, int idx) {
-        double[] d = new double[pairs.size()];
-        for (int i = 0; i < d.length; i++) {
-            d[i] = pairs.get(i)[idx] / 1000.0;
+    /** A table row: the floor alone when measured is -1, else measured minus floor. */
+    private static String row(String name, String what, Map<String, List<double[]>> all, Random random, String config,
+            boolean floorOnly) {
+        Statistic cpu = floorOnly ? absolute(config, 2) : overhead(config, 4, 2);
+        Statistic wall = floorOnly ? absolute(config, 1) : overhead(config, 3, 1);
+        return String.format(Locale.ROOT, "| %s | %s | %s | %s |%n", name, what,
+                withQuartiles(all, random, cpu, config, floorOnly ? -1 : 4, 2),
+                withQuartiles(all, random, wall, config, floorOnly ? -1 : 3, 1));
+    }
+
+    private static String ratioRow(String label, Map<String, List<double[]>> all, Random random, String num,
+            String den, boolean relative, int sessions, String target) {
+        StringBuilder r = new StringBuilder("| " + label + " | ");
+        for (int[] idx : new int[][] {{4, 2}, {3, 1}}) {
+            Statistic stat = ratio(num, den, idx[0], idx[1], relative);
+            r.append(interval(all, random, stat)).append("; ");
+            for (int session = 0; session < sessions; session++) {
+                r.append(String.format(Locale.ROOT, session == 0 ? "%.2f" : ", %.2f", stat.of(only(all, session))));
+            }
+            r.append(" | ");
         }
-        return d;
+        return r.append(target).append(" |\n").toString();
     }
 
-    private static void ratioLine(StringBuilder s, String label, Config num, Config den, boolean relative,
-            Random random, String target) {
-        String cpu = ratio(num, den, 3, 1, relative, random);
-        String wall = ratio(num, den, 2, 0, relative, random);
-        s.append("| ").append(label).append(" | ").append(cpu).append(" | ").append(wall).append(" | ")
-            .append(target).append(" |\n");
+    private static Statistic absolute(String config, int idx) {
+        return pairs -> median(pairs.get(config), p -> p[idx] / 1000.0);
     }
 
-    /**
-     * Ratio of the two configurations' medians, either of the overhead over the floor
-     * or (relative) of the time relative to the floor; interval by resampling each
-     * configuration's pairs independently.
-     */
-    private static String ratio(Config num, Config den, int m, int f, boolean relative, Random random) {
-        double[] x = values(num, m, f, relative);
-        double[] y = values(den, m, f, relative);
-        double point = median(x) / median(y);
-        int b = 4000;
-        double[] boot = new double[b];
-        for (int i = 0; i < b; i++) {
-            boot[i] = median(resample(x, random)) / median(resample(y, random));
+    private static Statistic overhead(String config, int m, int f) {
+        return pairs -> median(pairs.get(config), p -> (p[m] - p[f]) / 1000.0);
+    }
+
+    /** Ratio of medians: of the overheads, or (relative) of the times relative to the floor. */
+    private static Statistic ratio(String num, String den, int m, int f, boolean relative) {
+        java.util.function.ToDoubleFunction<double[]> value = relative ? p -> p[m] / p[f] : p -> p[m] - p[f];
+        return pairs -> median(pairs.get(num), value) / median(pairs.get(den), value);
+    }
+
+    private static Map<String, List<double[]>> only(Map<String, List<double[]>> all, int session) {
+        Map<String, List<double[]>> one = new LinkedHashMap<>();
+        for (Map.Entry<String, List<double[]>> e : all.entrySet()) {
+            List<double[]> kept = new ArrayList<>();
+            for (double[] p : e.getValue()) {
+                if ((int) p[0] == session) {
+                    kept.add(p);
+                }
+            }
+            one.put(e.getKey(), kept);
         }
-        Arrays.sort(boot);
-        return String.format(Locale.ROOT, "%.2f [%.2f, %.2f]", point, boot[(int) (0.025 * b)], boot[(int) (0.975 * b)]);
+        return one;
     }
 
-    private static double[] values(Config c, int m, int f, boolean relative) {
-        double[] d = new double[c.pairs.size()];
-        for (int i = 0; i < d.length; i++) {
-            double[] p = c.pairs.get(i);
-            d[i] = relative ? p[m] / p[f] : p[m] - p[f];
+    /** Point value and 95% interval: resample sessions, then each chosen session's rounds. */
+    private static String interval(Map<String, List<double[]>> all, Random random, Statistic stat) {
+        double[] b = bootstrap(all, random, stat);
+        return String.format(Locale.ROOT, "%.2f [%.2f, %.2f]", stat.of(all), b[0], b[1]);
+    }
+
+    private static String withQuartiles(Map<String, List<double[]>> all, Random random, Statistic stat, String config,
+            int m, int f) {
+        double[] values = new double[all.get(config).size()];
+        for (int i = 0; i < values.length; i++) {
+            double[] p = all.get(config).get(i);
+            values[i] = (m < 0 ? p[f] : p[m] - p[f]) / 1000.0;
         }
-        return d;
+        Arrays.sort(values);
+        return String.format(Locale.ROOT, "%s (%.2f–%.2f)", interval(all, random, stat), values[values.length / 4],
+                values[(3 * values.length) / 4]);
     }
 
-    private static double[] resample(double[] x, Random random) {
-        double[] r = new double[x.length];
-        for (int i = 0; i < x.length; i++) {
-            r[i] = x[random.nextInt(x.length)];
+    private static double[] bootstrap(Map<String, List<double[]>> all, Random random, Statistic stat) {
+        int sessions = 0;
+        for (List<double[]> pairs : all.values()) {
+            for (double[] p : pairs) {
+                sessions = Math.max(sessions, (int) p[0] + 1);
+            }
         }
-        return r;
+        List<Map<String, List<double[]>>> bySession = new ArrayList<>();
+        for (int session = 0; session < sessions; session++) {
+            bySession.add(only(all, session));
+        }
+        int count = 2000;
+        double[] values = new double[count];
+        for (int i = 0; i < count; i++) {
+            Map<String, List<double[]>> sample = new LinkedHashMap<>();
+            for (String config : all.keySet()) {
+                sample.put(config, new ArrayList<>());
+            }
+            for (int k = 0; k < sessions; k++) {
+                Map<String, List<double[]>> chosen = bySession.get(random.nextInt(sessions));
+                for (Map.Entry<String, List<double[]>> e : chosen.entrySet()) {
+                    List<double[]> pairs = e.getValue();
+                    for (int j = 0; j < pairs.size(); j++) {
+                        sample.get(e.getKey()).add(pairs.get(random.nextInt(pairs.size())));
+                    }
+                }
+            }
+            values[i] = stat.of(sample);
+        }
+        Arrays.sort(values);
+        return new double[] {values[(int) (0.025 * count)], values[(int) (0.975 * count)]};
     }
 
-    private static double median(double[] x) {
-        double[] s = x.clone();
+    private static double median(List<double[]> pairs, java.util.function.ToDoubleFunction<double[]> value) {
+        double[] s = new double[pairs.size()];
+        for (int i = 0; i < s.length; i++) {
+            s[i] = value.applyAsDouble(pairs.get(i));
+        }
         Arrays.sort(s);
         int k = s.length / 2;
         return s.length % 2 == 1 ? s[k] : (s[k - 1] + s[k]) / 2;
-    }
-
-    /** Median, distribution-free 95% interval of the median from order statistics, and quartiles. */
-    private static String summary(double[] x) {
-        double[] s = x.clone();
-        Arrays.sort(s);
-        int len = s.length;
-        int lo = Math.max(0, (int) Math.floor(len / 2.0 - Z95 * Math.sqrt(len) / 2));
-        int hi = Math.min(len - 1, (int) Math.ceil(len / 2.0 + Z95 * Math.sqrt(len) / 2));
-        return String.format(Locale.ROOT, "%.2f [%.2f, %.2f] (%.2f–%.2f)", median(s), s[lo], s[hi],
-                s[len / 4], s[(3 * len) / 4]);
     }
 }
