@@ -89,9 +89,8 @@ inline void line(spdlog::level::level_enum level, const Pieces&... pieces) {
     if (text.complete()) {
         logger->log(spdlog::source_loc{}, level, text.view());
     } else {
-        logger->log(level, fmt::runtime(std::string_view(detail::placeholders<sizeof...(Pieces)>.text,
-                                                         2 * sizeof...(Pieces))),
-                    pieces...);
+        const std::string_view format(detail::placeholders<sizeof...(Pieces)>.text, 2 * sizeof...(Pieces));
+        logger->log(level, fmt::runtime(format), pieces...);
     }
 }
 

@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     remapper.setInit(true);
 
     std::vector<std::string> names;
+    names.reserve(64);
     for (int i = 0; i < 64; ++i) {
         names.push_back("com/acme/billing/p" + std::to_string(i % 16) + "/LedgerService" + std::to_string(i) +
                         (i % 2 == 0 ? "" : "$Part"));

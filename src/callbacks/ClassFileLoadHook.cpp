@@ -106,7 +106,8 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*cl
         }
         *new_class_data_len = newLen;
         *new_classbytes = newBuf;
-        Logger::line(spdlog::level::info, "[Quorvane] Remapped: ", name, " (", class_data_len, " -> ", newLen, " bytes)");
+        Logger::line(spdlog::level::info, "[Quorvane] Remapped: ", name, " (", class_data_len, " -> ", newLen,
+                     " bytes)");
     } else {
         Logger::get()->error("[Quorvane] Failed to allocate buffer for: {}", name);
     }
