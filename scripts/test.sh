@@ -8,13 +8,9 @@ bash scripts/setup.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
-echo "== build and test (g++, JDK 17)"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs"
-
-# The stages below each have a time bound, so that a hang fails CI instead of
-# eating its budget. They use clang, in build folders of their own.
+# The sanitizer and fuzzer stages each have a time bound, so that a hang
+# fails CI instead of eating its budget. They use clang, in build folders of
+# their own.
 native_test_targets=(quorvane_native_tests quorvane_init_tests)
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -40,3 +36,9 @@ timeout 600 cmake --build build-fuzz -j"$jobs" --target filter_fuzzer
 rm -rf build-fuzz/corpus && mkdir -p build-fuzz/corpus
 timeout 300 build-fuzz/fuzz/filter_fuzzer -max_total_time=60 -timeout=10 -print_final_stats=1 \
   -artifact_prefix=build-fuzz/ build-fuzz/corpus fuzz/corpus
+
+# Last, so that CTest's summary of the main suite closes the output.
+echo "== build and test (g++; real-JVM cases on JDK 17 and, when installed, JDK 25)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
