@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,20 +50,6 @@ private:
     bool complete_ = true;
 };
 
-// "{}" once per piece, for the rare line too long for LineText.
-template <std::size_t N>
-struct Placeholders {
-    char text[2 * N + 1];
-    constexpr Placeholders() : text{} {
-        for (std::size_t i = 0; i < N; ++i) {
-            text[2 * i] = '{';
-            text[2 * i + 1] = '}';
-        }
-    }
-};
-template <std::size_t N>
-inline constexpr Placeholders<N> placeholders{};
-
 }  // namespace detail
 
 // The logger every line of the library goes to: the one init built, or
@@ -76,8 +63,7 @@ inline spdlog::logger* get() noexcept {
 // Logs at `level` the pieces (strings and integers) written one after the
 // other: the same line as get()->log(level, "...{}...", args), for the lines
 // the hook writes per class. It skips the run-time parse of a format string
-// and, up to 512 bytes, builds the text on the stack; a longer line takes
-// spdlog's own formatting path.
+// and, up to 512 bytes, builds the text on the stack.
 template <typename... Pieces>
 inline void line(spdlog::level::level_enum level, const Pieces&... pieces) {
     spdlog::logger* logger = get();
@@ -88,10 +74,13 @@ inline void line(spdlog::level::level_enum level, const Pieces&... pieces) {
     (text.append(pieces), ...);
     if (text.complete()) {
         logger->log(spdlog::source_loc{}, level, text.view());
-    } else {
-        const std::string_view format(detail::placeholders<sizeof...(Pieces)>.text, 2 * sizeof...(Pieces));
-        logger->log(level, fmt::runtime(format), pieces...);
+        return;
     }
+    // Rare: a line longer than the stack buffer (a huge class name). Same
+    // text, built on the heap.
+    fmt::memory_buffer longText;
+    (fmt::format_to(std::back_inserter(longText), "{}", pieces), ...);
+    logger->log(spdlog::source_loc{}, level, spdlog::string_view_t(longText.data(), longText.size()));
 }
 
 // Builds the process-wide logger "app" (console, then file_name truncated)

@@ -21,11 +21,11 @@ constexpr std::size_t own_package_len = sizeof(own_package) - 1;
 // that leave a class alone come first and touch nothing but the registry.
 // All state is local; the registry's lock is taken only inside shouldRemap.
 void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*class_being_redefined*/,
-                               jobject /*loader*/, const char* name, jobject /*protection_domain*/,
-                               jint class_data_len, const unsigned char* classbytes, jint* new_class_data_len,
+                               jobject /*loader*/, const char* name, jobject /*protection_domain*/, jint class_data_len,
+                               const unsigned char* classbytes, jint* new_class_data_len,
                                unsigned char** new_classbytes) {
-    if (name == nullptr || jni_env == nullptr || jvmti_env == nullptr || classbytes == nullptr ||
-        class_data_len <= 0 || new_class_data_len == nullptr || new_classbytes == nullptr) {
+    if (name == nullptr || jni_env == nullptr || jvmti_env == nullptr || classbytes == nullptr || class_data_len <= 0 ||
+        new_class_data_len == nullptr || new_classbytes == nullptr) {
         return;
     }
     const Remapper& remapper = Remapper::getInstance();
@@ -76,7 +76,8 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*cl
         return;
     }
 
-    auto jResult = static_cast<jbyteArray>(env->CallStaticObjectMethod(remapClass, remapMethod, jClassName, jClassBytes));
+    auto jResult =
+        static_cast<jbyteArray>(env->CallStaticObjectMethod(remapClass, remapMethod, jClassName, jClassBytes));
     if (env->ExceptionCheck() || jResult == nullptr) {
         // A throwing remap must not surface in the code that triggered the load.
         env->ExceptionClear();
