@@ -135,7 +135,7 @@ final class Support {
     }
 
     /** Defines whatever class files its source gives, several threads at once. */
-    static final class ParallelLoader extends ClassLoader {
+    static class ParallelLoader extends ClassLoader {
         static {
             registerAsParallelCapable();
         }
@@ -163,24 +163,13 @@ final class Support {
     }
 
     /**
-     * Not parallel capable: the JVM then records which thread loads a class through
+     * Not parallel capable (registration is not inherited): the JVM then records which thread loads a class through
      * it, and answers a nested request for the same class with ClassCircularityError.
      */
-    static final class SerialLoader extends ClassLoader {
-        private final Function<String, byte[]> source;
-
+    static final class SerialLoader extends ParallelLoader {
+        // Not registering, this subclass is not parallel capable, though its parent is.
         SerialLoader(Function<String, byte[]> source) {
-            super(null);
-            this.source = source;
-        }
-
-        @Override
-        protected Class<?> findClass(String name) throws ClassNotFoundException {
-            byte[] file = source.apply(internalName(name));
-            if (file == null) {
-                throw new ClassNotFoundException(name);
-            }
-            return defineClass(name, file, 0, file.length);
+            super(source);
         }
     }
 
