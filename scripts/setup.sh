@@ -5,11 +5,11 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ pkg-config
+  cmake make g++ binutils
   libspdlog-dev libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   openjdk-17-jdk-headless
-  libasm-java junit5
+  libasm-java
   clang libclang-rt-14-dev
   valgrind util-linux
 )
