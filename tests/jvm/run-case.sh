@@ -22,7 +22,7 @@ rm -rf "$work_dir" && mkdir -p "$work_dir" && cd "$work_dir" || exit 2
 
 extra=()
 # JDK 24 and later warn about native access unless the application allows it.
-feature=$("$java" -XshowSettings:properties -version 2>&1 | sed -n 's/^ *java.specification.version = //p')
+feature=$("$java" -XshowSettings:properties -version 2>&1 | sed -n 's/^ *java\.version = \([0-9]*\).*/\1/p')
 if [ "${feature:-17}" -ge 24 ] 2>/dev/null; then
   extra+=(--enable-native-access=ALL-UNNAMED)
 fi

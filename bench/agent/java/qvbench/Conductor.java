@@ -91,7 +91,7 @@ public final class Conductor {
     }
 
     /** How to start one benchmark JVM. */
-    private static final class Spec {
+    private static final class JvmSetup {
         final String label;
         final String cpus;
         final int threads;
@@ -99,7 +99,7 @@ public final class Conductor {
         final String libDir;
         final boolean agent;
 
-        Spec(String label, String cpus, int threads, String includes, String libDir, boolean agent) {
+        JvmSetup(String label, String cpus, int threads, String includes, String libDir, boolean agent) {
             this.label = label;
             this.cpus = cpus;
             this.threads = threads;
@@ -152,15 +152,15 @@ public final class Conductor {
         String lib = opt.get("lib");
         String a4 = "A" + threads;
 
-        List<Spec> specs = new ArrayList<>(Arrays.asList(
-                new Spec("A", cpu, 1, null, null, false),
-                new Spec("B", cpu, 1, null, null, true),
-                new Spec("C", cpu, 1, "selected", lib, false),
-                new Spec("D", cpu, 1, "none", lib, false),
-                new Spec("E", cpu, 1, "many", lib, false),
-                new Spec(a4, cpus4, threads, null, null, false),
-                new Spec("FB", cpus4, threads, null, null, true),
-                new Spec("FC", cpus4, threads, "selected", lib, false)));
+        List<JvmSetup> setups = new ArrayList<>(Arrays.asList(
+                new JvmSetup("A", cpu, 1, null, null, false),
+                new JvmSetup("B", cpu, 1, null, null, true),
+                new JvmSetup("C", cpu, 1, "selected", lib, false),
+                new JvmSetup("D", cpu, 1, "none", lib, false),
+                new JvmSetup("E", cpu, 1, "many", lib, false),
+                new JvmSetup(a4, cpus4, threads, null, null, false),
+                new JvmSetup("FB", cpus4, threads, null, null, true),
+                new JvmSetup("FC", cpus4, threads, "selected", lib, false)));
         List<Config> configs = new ArrayList<>(Arrays.asList(
                 new Config("B", "JDK route: -javaagent, copy for com/acme/orders/", "A"),
                 new Config("C", "library, selected packages included", "A"),
@@ -171,8 +171,8 @@ public final class Conductor {
         // Another build of the library beside this one (e.g. before a change), in the same run.
         String other = opt.get("otherlib");
         if (other != null && !other.isEmpty()) {
-            specs.add(new Spec("Cx", cpu, 1, "selected", other, false));
-            specs.add(new Spec("Dx", cpu, 1, "none", other, false));
+            setups.add(new JvmSetup("Cx", cpu, 1, "selected", other, false));
+            setups.add(new JvmSetup("Dx", cpu, 1, "none", other, false));
             configs.add(new Config("Cx", "C with the library in otherlib", "A"));
             configs.add(new Config("Dx", "D with the library in otherlib", "A"));
         }
@@ -184,8 +184,8 @@ public final class Conductor {
         int n = 0;
         for (int session = 0; session < sessions; session++) {
             Map<String, Jvm> jvms = new LinkedHashMap<>();
-            for (Spec spec : specs) {
-                jvms.put(spec.label, start(opt, spec, out));
+            for (JvmSetup setup : setups) {
+                jvms.put(setup.label, start(opt, setup, out));
             }
             n = jvms.get("A").classes;
             for (int w = 0; w < warmup; w++) {
@@ -211,26 +211,26 @@ public final class Conductor {
         report(configs, n, sessions, rounds, opt, out);
     }
 
-    private static Jvm start(Map<String, String> opt, Spec spec, Path out) throws IOException {
-        List<String> cmd = new ArrayList<>(Arrays.asList("taskset", "-c", spec.cpus, opt.get("java")));
+    private static Jvm start(Map<String, String> opt, JvmSetup setup, Path out) throws IOException {
+        List<String> cmd = new ArrayList<>(Arrays.asList("taskset", "-c", setup.cpus, opt.get("java")));
         for (String o : opt.get("jvmopts").trim().split("\\s+")) {
             if (!o.isEmpty()) {
                 cmd.add(o);
             }
         }
-        if (spec.agent) {
+        if (setup.agent) {
             cmd.add("-javaagent:" + opt.get("agent") + "=com/acme/orders/");
         }
-        if (spec.includes != null) {
-            cmd.add("-Djava.library.path=" + spec.libDir);
+        if (setup.includes != null) {
+            cmd.add("-Djava.library.path=" + setup.libDir);
         }
         cmd.addAll(Arrays.asList("-cp", opt.get("cp"), "qvbench.LoadBench", "--corpus", opt.get("corpus"),
-                "--threads", Integer.toString(spec.threads)));
-        if (spec.includes != null) {
-            cmd.addAll(Arrays.asList("--lib", spec.includes));
+                "--threads", Integer.toString(setup.threads)));
+        if (setup.includes != null) {
+            cmd.addAll(Arrays.asList("--lib", setup.includes));
         }
         // Each session's JVM reuses the folder: the log files hold the last session.
-        return new Jvm(spec.label, cmd, out.resolve(spec.label));
+        return new Jvm(setup.label, cmd, out.resolve(setup.label));
     }
 
     private static void report(List<Config> configs, int n, int sessions, int rounds, Map<String, String> opt,
