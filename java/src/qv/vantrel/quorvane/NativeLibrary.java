@@ -23,10 +23,10 @@ import java.util.Locale;
 final class NativeLibrary {
     static final String NAME = "quorvane";
 
-    /** Where extracted copies go; defaults to {@code java.io.tmpdir} (set it where /tmp is noexec). */
     /** The platforms whose library the jar carries, for the error message. */
     private static final String SHIPPED = "linux-x86_64";
 
+    /** Where extracted copies go; defaults to {@code java.io.tmpdir} (set it where /tmp is noexec). */
     static final String TMPDIR_PROPERTY = "qv.vantrel.quorvane.tmpdir";
 
     private NativeLibrary() {
