@@ -15,6 +15,46 @@ namespace {
 constexpr char own_package[] = "qv/vantrel/quorvane/";
 constexpr std::size_t own_package_len = sizeof(own_package) - 1;
 
+// The VM reports a class that is already being loaded on the same thread by
+// throwing this; were its own remap running at that moment, creating the error
+// would need the class again, and the VM would recurse until the stack is gone.
+// A transformer that touches a class still being loaded on its thread makes
+// that happen, so this class always loads unchanged.
+constexpr char circularity_error[] = "java/lang/ClassCircularityError";
+
+// A class loaded while remap runs is remapped too, nested on the same thread.
+// Past this depth a class loads unchanged: each level costs the VM's class
+// loading and a Java upcall's worth of native stack.
+constexpr int max_nested_remaps = 32;
+
+// The names this thread is remapping right now, outermost first. A name is
+// never remapped inside its own remap: the transformer would load it again
+// and again until the native stack is gone. Trivial, so no TLS constructor
+// or destructor runs; touched on the remap path only.
+struct ThreadRemaps {
+    const char* names[max_nested_remaps];
+    int depth;
+};
+thread_local ThreadRemaps thread_remaps;
+
+bool remappingOnThisThread(const char* name) {
+    for (int i = 0; i < thread_remaps.depth; ++i) {
+        if (std::strcmp(thread_remaps.names[i], name) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Holds name on this thread's list for the duration of its remap call.
+class NestedRemap {
+public:
+    explicit NestedRemap(const char* name) { thread_remaps.names[thread_remaps.depth++] = name; }
+    NestedRemap(const NestedRemap&) = delete;
+    NestedRemap& operator=(const NestedRemap&) = delete;
+    ~NestedRemap() { --thread_remaps.depth; }
+};
+
 }  // namespace
 
 // Every class the VM loads passes here, on many threads at once: the paths
@@ -44,6 +84,20 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*cl
     jmethodID remapMethod = remapper.getRemapMethodId();
     if (remapClass == nullptr || remapMethod == nullptr) {
         Logger::get()->error("[Quorvane] Remap declarations not cached");
+        return;
+    }
+    if (std::strcmp(name, circularity_error) == 0) {
+        Logger::line(spdlog::level::warn, "[Quorvane] Never remapped, the VM needs it to report circular loads: ",
+                     name);
+        return;
+    }
+    if (remappingOnThisThread(name)) {
+        Logger::line(spdlog::level::warn, "[Quorvane] Already being remapped on this thread, loaded unchanged: ", name);
+        return;
+    }
+    if (thread_remaps.depth >= max_nested_remaps) {
+        Logger::line(spdlog::level::warn, "[Quorvane] Remaps nested ", max_nested_remaps,
+                     " deep on this thread, loaded unchanged: ", name);
         return;
     }
 
@@ -76,8 +130,12 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*cl
         return;
     }
 
-    auto jResult =
-        static_cast<jbyteArray>(env->CallStaticObjectMethod(remapClass, remapMethod, jClassName, jClassBytes));
+    jbyteArray jResult = nullptr;
+    {
+        NestedRemap nested(name);
+        jResult =
+            static_cast<jbyteArray>(env->CallStaticObjectMethod(remapClass, remapMethod, jClassName, jClassBytes));
+    }
     if (env->ExceptionCheck() || jResult == nullptr) {
         // A throwing remap must not surface in the code that triggered the load.
         env->ExceptionClear();

@@ -5,8 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -387,6 +389,129 @@ TEST(ClassFileLoadHookNested, ClassesLoadedByRemapGoThroughTheHook) {
     jvmti.env()->Deallocate(outerBytes);
     jvmti.env()->Deallocate(nestedBytes);
     EXPECT_EQ(jvmti.liveAllocations(), 0);
+}
+
+// A transformer that loads, nested, a class of the very name it is
+// transforming (through another loader, say) would recurse without end; a
+// chain of distinct classes stops at a fixed depth; and the error the VM needs
+// to report a circular load is never remapped at all. Each refusal leaves the
+// class unchanged with one warning line naming it.
+class ClassFileLoadHookRefusals : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto& remapper = freshRegistry();
+        remapper.addInclude("com/");
+        remapper.addInclude("java/lang/");
+        remapper.setRemapClass(cachedClass());
+        remapper.setRemapMethodId(cachedMethod());
+        remapper.setInit(true);
+        jni.remapResult = remapped_bytes;
+    }
+
+    // Runs the hook for name; true when the class was replaced.
+    bool load(const char* name) {
+        jint newLength = -1;
+        unsigned char* newBytes = nullptr;
+        ClassFileLoadHook(jvmti.env(), jni.env(), nullptr, nullptr, name, nullptr,
+                          static_cast<jint>(class_bytes.size()), class_bytes.data(), &newLength, &newBytes);
+        if (newBytes != nullptr) {
+            jvmti.env()->Deallocate(newBytes);
+        }
+        return newLength != -1;
+    }
+
+    std::vector<std::string> remapped() const {
+        std::vector<std::string> names;
+        for (const auto& call : jni.remapCalls) {
+            names.push_back(call.name);
+        }
+        return names;
+    }
+
+    void expectClean() {
+        EXPECT_EQ(jni.liveLocalRefs(), 0);
+        EXPECT_EQ(jni.badDeletes, 0);
+        EXPECT_FALSE(jni.exceptionPending);
+        EXPECT_EQ(jvmti.liveAllocations(), 0);
+    }
+
+    LogCapture log;
+    FakeJni jni;
+    FakeJvmti jvmti;
+};
+
+TEST_F(ClassFileLoadHookRefusals, SameNameInsideItsOwnRemapLoadsUnchanged) {
+    std::vector<bool> innerReplaced;
+    jni.onRemap = [&] {
+        if (jni.remapCalls.back().name == "com/example/Widget") {
+            innerReplaced.push_back(load("com/example/Widget"));
+            innerReplaced.push_back(load("com/example/Helper"));
+        }
+    };
+    EXPECT_TRUE(load("com/example/Widget"));
+
+    EXPECT_THAT(remapped(), ElementsAre("com/example/Widget", "com/example/Helper"));
+    EXPECT_THAT(innerReplaced, ElementsAre(false, true));
+    EXPECT_THAT(log.lines(),
+                ElementsAre(LogLine{spdlog::level::warn,
+                                    "[Quorvane] Already being remapped on this thread, loaded unchanged: "
+                                    "com/example/Widget"},
+                            LogLine{spdlog::level::info, "[Quorvane] Remapped: com/example/Helper (12 -> 7 bytes)"},
+                            LogLine{spdlog::level::info, "[Quorvane] Remapped: com/example/Widget (12 -> 7 bytes)"}));
+    // The refusal lasts only while the outer remap runs.
+    jni.onRemap = nullptr;
+    EXPECT_TRUE(load("com/example/Widget"));
+    expectClean();
+}
+
+TEST_F(ClassFileLoadHookRefusals, NestingStopsAt32Deep) {
+    constexpr int chain = 40;
+    std::vector<std::string> names;
+    for (int i = 0; i < chain; ++i) {
+        names.push_back("com/chain/C" + std::to_string(i));
+    }
+    int next = 1;
+    std::vector<bool> replaced(chain, false);
+    // Each remap loads the next class of the chain, as a transformer that
+    // touches another selected class would. The fake's onRemap fires once, so
+    // each step arms it again for the next level.
+    std::function<void()> step = [&] {
+        if (next < chain) {
+            const int index = next++;
+            jni.onRemap = step;
+            replaced[static_cast<std::size_t>(index)] = load(names[static_cast<std::size_t>(index)].c_str());
+        }
+    };
+    jni.onRemap = step;
+    replaced[0] = load(names[0].c_str());
+
+    EXPECT_EQ(jni.remapCalls.size(), 32U);
+    EXPECT_EQ(std::count(replaced.begin(), replaced.end(), true), 32);
+    EXPECT_FALSE(replaced[32]);
+    std::vector<LogLine> warnings;
+    for (const LogLine& line : log.lines()) {
+        if (line.level == spdlog::level::warn) {
+            warnings.push_back(line);
+        }
+    }
+    EXPECT_THAT(warnings, ElementsAre(LogLine{spdlog::level::warn,
+                                              "[Quorvane] Remaps nested 32 deep on this thread, loaded unchanged: "
+                                              "com/chain/C32"}));
+    // Back at the top, a class is remapped again.
+    next = chain;
+    EXPECT_TRUE(load("com/chain/After"));
+    expectClean();
+}
+
+TEST_F(ClassFileLoadHookRefusals, CircularityErrorIsNeverRemapped) {
+    EXPECT_FALSE(load("java/lang/ClassCircularityError"));
+    EXPECT_TRUE(load("java/lang/ClassCircularityError$Other"));
+    EXPECT_THAT(remapped(), ElementsAre("java/lang/ClassCircularityError$Other"));
+    EXPECT_EQ(log.lines().front(),
+              (LogLine{spdlog::level::warn,
+                       "[Quorvane] Never remapped, the VM needs it to report circular loads: "
+                       "java/lang/ClassCircularityError"}));
+    expectClean();
 }
 
 // Several class-loading threads run the hook while Java threads edit the
