@@ -53,11 +53,13 @@ private:
 }  // namespace detail
 
 // The logger every line of the library goes to: the one init built, or
-// before that spdlog's built-in default (level info, so debug and trace lines
-// are dropped). Any thread.
+// before that spdlog's default, its built-in one (level info, so debug and
+// trace lines are dropped). Any thread. Before init the default is read under
+// spdlog's registry lock, since init may be replacing it at that moment; init
+// keeps the built-in one alive, so the pointer stays good afterwards.
 inline spdlog::logger* get() noexcept {
     spdlog::logger* logger = detail::installed.load(std::memory_order_acquire);
-    return logger != nullptr ? logger : spdlog::default_logger_raw();
+    return logger != nullptr ? logger : spdlog::default_logger().get();
 }
 
 // Logs at `level` the pieces (strings and integers) written one after the
@@ -105,6 +107,10 @@ inline void init(const std::string& file_name, spdlog::level::level_enum level) 
         // "[%Y-%m-%d %H:%M:%S] [%^%l%$] %v", written with %T (the same
         // HH:MM:SS) so that each sink runs one time flag where it would run five.
         logger->set_pattern("[%Y-%m-%d %T] [%^%l%$] %v", spdlog::pattern_time_type::local);
+        // Replacing the default would free spdlog's built-in logger while a
+        // filter native on another thread may still be writing through it.
+        static auto* const builtin = new std::shared_ptr<spdlog::logger>(spdlog::default_logger());
+        (void)builtin;
         spdlog::set_default_logger(logger);
         // After set_default_logger: flush_on only reaches registered loggers.
         spdlog::flush_on(spdlog::level::trace);
