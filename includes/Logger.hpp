@@ -10,6 +10,7 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -85,25 +86,120 @@ inline void line(spdlog::level::level_enum level, const Pieces&... pieces) {
     logger->log(spdlog::source_loc{}, level, spdlog::string_view_t(longText.data(), longText.size()));
 }
 
+// Where the console half of the log goes.
+enum class Console { standardOutput, standardError, off };
+
+// Log settings the application asked for. An unset field keeps what init is
+// given; an empty file name means no file.
+struct Settings {
+    std::optional<spdlog::level::level_enum> level;
+    std::optional<std::string> fileName;
+    std::optional<Console> console;
+    // Error lines for the start of the log (settings that could not be used).
+    std::vector<std::string> problems;
+};
+
+namespace detail {
+// Guards requested, started and inUse: settings may arrive from any Java
+// thread while another one starts the log.
+inline std::mutex settingsMutex;
+inline Settings requested;
+inline bool started = false;
+inline std::string inUse;
+
+inline const char* consoleName(Console console) {
+    switch (console) {
+        case Console::standardOutput:
+            return "stdout";
+        case Console::standardError:
+            return "stderr";
+        case Console::off:
+            break;
+    }
+    return "off";
+}
+}  // namespace detail
+
+// Takes settings from the application, from any thread. The level applies at
+// once, before or after the log has started (from the next line on). File,
+// console and problems only count before the start: once the log has
+// started they are refused, false is returned and inUse tells what the log
+// writes to. A refused request changes nothing, not even its level.
+inline bool configure(const Settings& settings, std::string& inUse) {
+    std::lock_guard<std::mutex> lock(detail::settingsMutex);
+    if (detail::started) {
+        if (settings.fileName || settings.console || !settings.problems.empty()) {
+            inUse = detail::inUse;
+            return false;
+        }
+        if (settings.level) {
+            detail::installed.load(std::memory_order_acquire)->set_level(*settings.level);
+        }
+        return true;
+    }
+    Settings& requested = detail::requested;
+    if (settings.level) {
+        requested.level = settings.level;
+    }
+    if (settings.fileName) {
+        requested.fileName = settings.fileName;
+    }
+    if (settings.console) {
+        requested.console = settings.console;
+    }
+    requested.problems.insert(requested.problems.end(), settings.problems.begin(), settings.problems.end());
+    return true;
+}
+
+// Logs, at error, the problems handed to configure before the start, once.
+inline void reportSettingProblems() {
+    std::vector<std::string> problems;
+    {
+        std::lock_guard<std::mutex> lock(detail::settingsMutex);
+        problems.swap(detail::requested.problems);
+    }
+    for (const std::string& problem : problems) {
+        get()->error("[Quorvane] {}", problem);
+    }
+}
+
 // Builds the process-wide logger "app" (console, then file_name truncated)
-// and makes it spdlog's default. Runs once per process; later calls return at
-// once whatever their arguments. A file that cannot be opened never throws out
-// of here: logging goes on to the console alone and one error line says why.
+// and makes it spdlog's default. Settings handed to configure earlier replace
+// the arguments. Runs once per process; later calls return at once whatever
+// their arguments. A file that cannot be opened never throws out of here:
+// logging goes on to the console alone and one error line says why.
 inline void init(const std::string& file_name, spdlog::level::level_enum level) {
     static std::once_flag init_flag;
     std::call_once(init_flag, [&file_name, level] {
-        auto console_sink = std::make_shared<spdlog::sinks::stdout_color_sink_mt>();
-        std::vector<spdlog::sink_ptr> sinks{console_sink};
+        std::lock_guard<std::mutex> lock(detail::settingsMutex);
+        const Settings& requested = detail::requested;
+        const std::string& fileName = requested.fileName ? *requested.fileName : file_name;
+        const Console console = requested.console.value_or(Console::standardOutput);
+
+        std::vector<spdlog::sink_ptr> sinks;
+        if (console == Console::standardOutput) {
+            sinks.push_back(std::make_shared<spdlog::sinks::stdout_color_sink_mt>());
+        } else if (console == Console::standardError) {
+            sinks.push_back(std::make_shared<spdlog::sinks::stderr_color_sink_mt>());
+        }
         std::string fileError;
-        try {
-            auto file_sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(file_name, true);
-            sinks.push_back(std::move(file_sink));
-        } catch (const spdlog::spdlog_ex& e) {
-            fileError = e.what();
+        if (!fileName.empty()) {
+            // spdlog would create a missing folder; a mistyped path should
+            // show up as an error line, not as a stray folder tree.
+            const std::string folder = spdlog::details::os::dir_name(fileName);
+            if (!folder.empty() && !spdlog::details::os::path_exists(folder)) {
+                fileError = "its folder " + folder + " does not exist";
+            } else {
+                try {
+                    sinks.push_back(std::make_shared<spdlog::sinks::basic_file_sink_mt>(fileName, true));
+                } catch (const spdlog::spdlog_ex& e) {
+                    fileError = e.what();
+                }
+            }
         }
 
         auto logger = std::make_shared<spdlog::logger>("app", sinks.begin(), sinks.end());
-        logger->set_level(level);
+        logger->set_level(requested.level.value_or(level));
         // "[%Y-%m-%d %H:%M:%S] [%^%l%$] %v", written with %T (the same
         // HH:MM:SS) so that each sink runs one time flag where it would run five.
         logger->set_pattern("[%Y-%m-%d %T] [%^%l%$] %v", spdlog::pattern_time_type::local);
@@ -121,9 +217,12 @@ inline void init(const std::string& file_name, spdlog::level::level_enum level) 
         // static so that leak checkers see it as kept, not lost.
         static auto* const keep = new std::shared_ptr<spdlog::logger>(logger);
         detail::installed.store(keep->get(), std::memory_order_release);
+        detail::started = true;
+        detail::inUse = (fileName.empty() || !fileError.empty() ? std::string("no file") : "file " + fileName) +
+                        ", console " + detail::consoleName(console);
 
         if (!fileError.empty()) {
-            logger->error("[Quorvane] Could not open log file {}, logging to the console only: {}", file_name,
+            logger->error("[Quorvane] Could not open log file {}, logging to the console only: {}", fileName,
                           fileError);
         }
     });

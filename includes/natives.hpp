@@ -1,8 +1,8 @@
 #pragma once
 
 // The native methods of qv.vantrel.quorvane.Quorvane, under the symbols the
-// VM looks up (keep in sync with Quorvane.java). These seven are the only
-// symbols the library exports.
+// VM looks up (keep in sync with Quorvane.java). These are the only symbols
+// the library exports.
 #include <jni.h>
 
 extern "C" {
@@ -13,4 +13,7 @@ JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_removeInclude(JNIEn
 JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_removeExclude(JNIEnv* env, jclass clazz, jstring name);
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_clearIncludes(JNIEnv* env, jclass clazz);
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_clearExcludes(JNIEnv* env, jclass clazz);
+JNIEXPORT jbyteArray JNICALL Java_qv_vantrel_quorvane_Quorvane_configureLog(JNIEnv* env, jclass clazz, jint level,
+                                                                            jbyteArray file, jint console,
+                                                                            jbyteArray problem);
 }

@@ -75,6 +75,7 @@ extern "C" JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_initNati
 
     Logger::init("libagent.log", spdlog::level::trace);
     Logger::get()->info("[Quorvane] Initializing Quorvane...");
+    Logger::reportSettingProblems();
 
     Remapper& remapper = Remapper::getInstance();
 

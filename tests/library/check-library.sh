@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks what libquorvane.so shows to the process that loads it: exactly the
-# seven natives exported, no run-time dependency beyond the C and C++
+# natives of qv.vantrel.quorvane.Quorvane exported, no run-time dependency beyond the C and C++
 # runtimes (spdlog and fmt are compiled in), and marked never to be unloaded.
 set -uo pipefail
 lib=$1
@@ -10,12 +10,13 @@ expected="Java_qv_vantrel_quorvane_Quorvane_addExclude
 Java_qv_vantrel_quorvane_Quorvane_addInclude
 Java_qv_vantrel_quorvane_Quorvane_clearExcludes
 Java_qv_vantrel_quorvane_Quorvane_clearIncludes
+Java_qv_vantrel_quorvane_Quorvane_configureLog
 Java_qv_vantrel_quorvane_Quorvane_initNative
 Java_qv_vantrel_quorvane_Quorvane_removeExclude
 Java_qv_vantrel_quorvane_Quorvane_removeInclude"
 exported=$(nm -D --defined-only "$lib" | awk '{print $3}' | sort)
 if [ "$exported" != "$expected" ]; then
-  echo "exported symbols differ from the seven natives:"
+  echo "exported symbols differ from the natives:"
   diff <(echo "$expected") <(echo "$exported")
   failed=1
 fi

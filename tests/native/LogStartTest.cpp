@@ -1,7 +1,8 @@
 // The first initNative replaces spdlog's built-in default logger while filter
 // natives on other threads may be writing through it. Until then they log
-// through that built-in logger, which must outlive the replacement. One
-// process lifetime is one test: logging starts once per process.
+// through that built-in logger, which must outlive the replacement. The level
+// may be changed meanwhile too. One process lifetime is one test: logging
+// starts once per process.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -55,7 +56,18 @@ TEST(LogStart, FilterEditsWhileTheFirstInitNativeRuns) {
             }
         });
     }
-    while (ready.load() < editors) {
+    // The log level may change from any thread while the log starts.
+    threads.emplace_back([&] {
+        FakeJni jni;
+        ready.fetch_add(1);
+        for (int i = 0; !started.load() || i < edits_after_start; ++i) {
+            const jint level = i % 2 == 0 ? spdlog::level::trace : spdlog::level::info;
+            EXPECT_EQ(Java_qv_vantrel_quorvane_Quorvane_configureLog(jni.env(), nullptr, level, nullptr, -1, nullptr),
+                      nullptr);
+        }
+        EXPECT_EQ(jni.totalCalls(), 0);
+    });
+    while (ready.load() < editors + 1) {
         std::this_thread::yield();
     }
 

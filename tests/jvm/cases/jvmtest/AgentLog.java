@@ -33,8 +33,13 @@ final class AgentLog {
 
     /** The log file, every line checked against the format (see parse). */
     static List<Line> file() throws IOException {
-        Check.that(Files.isRegularFile(FILE), "%s does not exist in %s", FILE, Path.of("").toAbsolutePath());
-        return parse(completeLines(Files.readString(FILE)), FILE.toString());
+        return file(FILE);
+    }
+
+    /** A log file of another name, checked the same way. */
+    static List<Line> file(Path file) throws IOException {
+        Check.that(Files.isRegularFile(file), "%s does not exist in %s", file, Path.of("").toAbsolutePath());
+        return parse(completeLines(Files.readString(file)), file.toString());
     }
 
     /**
@@ -43,6 +48,12 @@ final class AgentLog {
      */
     static List<Line> console() throws IOException {
         return parse(agentLines(Path.of("/proc/self/fd/1")), "standard output");
+    }
+
+    /** The library's lines on standard error so far, format-checked, as for standard output. */
+    static List<Line> consoleErr() throws IOException {
+        System.err.flush();
+        return parse(agentLines(Path.of("/proc/self/fd/2")), "standard error");
     }
 
     /** Standard error as text, for what the Java side reports there. */

@@ -33,12 +33,20 @@ package qv.vantrel.quorvane;
  * byte for byte and never converted from dotted form. Classes of this library's own
  * package {@code qv/vantrel/quorvane/} are never transformed.
  *
+ * <p>The log goes to standard output and to {@code libagent.log} at level trace unless
+ * told otherwise, by system properties read when this class initializes or by
+ * {@link #setLogLevel}, {@link #setLogFile} and {@link #setLogConsole}. A quiet
+ * production set-up: {@code -Dqv.vantrel.quorvane.log.level=info
+ * -Dqv.vantrel.quorvane.log.console=off}. A bad property value never stops the
+ * application: the default stays and the log's first lines say what was ignored.
+ *
  * <p>All methods may be called from any thread at any time; filter edits take effect
  * for the next class that loads.
  */
 public final class Quorvane {
     static {
         NativeLibrary.load();
+        LogSettings.applyProperties();
     }
 
     private Quorvane() {
@@ -92,4 +100,58 @@ public final class Quorvane {
 
     /** Removes every exclude entry. */
     public static native void clearExcludes();
+
+    /**
+     * Sets which log lines are written, at any time: before {@link #initNative()} it
+     * decides how the log starts, after it it applies from the next line on. From the
+     * most to the least detailed: {@code trace} (the default: one line for every class
+     * loaded after {@code initNative()}), {@code debug} (filter edits),
+     * {@code info} (start-up steps and one line per class replaced), {@code warning}
+     * (also {@code warn}: the transformer gave nothing), {@code error}, and {@code off}.
+     * Case does not matter. Overrides the system property
+     * {@code qv.vantrel.quorvane.log.level}.
+     *
+     * @param level one of the names above
+     * @throws IllegalArgumentException if {@code level} is none of them
+     * @throws NullPointerException if {@code level} is null
+     */
+    public static void setLogLevel(String level) {
+        LogSettings.setLevel(level);
+    }
+
+    /**
+     * Sets the log file, before the log starts (the first {@link #initNative()}): a
+     * path, relative to the working directory, whose folder must exist; the file is
+     * emptied when the log starts. {@code null} or {@code ""} means no file at all:
+     * none is created or emptied. The default is {@code libagent.log}. Overrides the
+     * system property {@code qv.vantrel.quorvane.log.file}.
+     *
+     * @param path the file, or null or empty for none
+     * @throws IllegalStateException if the log has already started (the message says
+     *     what it writes to)
+     * @throws IllegalArgumentException if {@code path} contains a NUL character
+     */
+    public static void setLogFile(String path) {
+        LogSettings.setFile(path);
+    }
+
+    /**
+     * Sets where the log's console lines go, before the log starts (the first
+     * {@link #initNative()}): {@code stdout} (the default), {@code stderr}, or
+     * {@code off}; case does not matter. Overrides the system property
+     * {@code qv.vantrel.quorvane.log.console}.
+     *
+     * @param console one of the names above
+     * @throws IllegalStateException if the log has already started (the message says
+     *     what it writes to)
+     * @throws IllegalArgumentException if {@code console} is none of the names
+     * @throws NullPointerException if {@code console} is null
+     */
+    public static void setLogConsole(String console) {
+        LogSettings.setConsole(console);
+    }
+
+    // Hands log settings to the library (see LogSettings); null when applied, else
+    // the UTF-8 bytes of what the log writes to.
+    static native byte[] configureLog(int level, byte[] file, int console, byte[] problem);
 }
