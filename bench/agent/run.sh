@@ -51,6 +51,10 @@ check() { # label expected-copies jvm-and-bench-args...
        local skipped want_skipped
        skipped=$(grep -c "Skipped by filter: com/acme/" "$dir/libagent.log" || true)
        want_skipped=$([ "$want" = 0 ] && echo 4096 || echo 2048)
+       case $label in Q*)  # the quiet log: no trace lines, nothing on the console
+         want_skipped=0
+         [ ! -s "$dir/stdout.txt" ] || { echo "checked run $label: console output with the console off"; exit 1; } ;;
+       esac
        [ "$skipped" = "$want_skipped" ] || { echo "checked run $label: $skipped skip lines, expected $want_skipped"; exit 1; } ;;
   esac
   [ "$got" = "$want" ] || { echo "checked run $label: $got classes rewritten, expected $want"; exit 1; }
@@ -61,6 +65,9 @@ check C 2048 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib select
 check D 0 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib none
 check E 2048 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib many
 check C4 2048 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib selected --threads 4
+quiet=(-Dqv.vantrel.quorvane.log.level=info -Dqv.vantrel.quorvane.log.console=off)
+check QC 2048 "${quiet[@]}" "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib selected
+check QD 0 "${quiet[@]}" "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib none
 
 "$java" -cp "$cp" qvbench.Conductor java="$java" cp="$cp" agent="$agent" lib="$lib" corpus="$corpus" \
   out="$out" sessions="$sessions" rounds="$rounds" cpu="$cpu" cpus4="$cpus4" otherlib="${OTHER_LIB:-}"

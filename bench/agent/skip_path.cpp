@@ -1,8 +1,9 @@
 // Drives the hook's skip path without a JVM, so that callgrind can count the
 // instructions of one skipped class repeatably and perf can sample it:
-//   agent_bench_skip_path [calls] [none|selected|many] > stdout.txt
+//   agent_bench_skip_path [calls] [none|selected|many] [level] > stdout.txt
 // (selected: the benchmark's 16 package entries; many: those and 10,000
-// entries that match nothing).
+// entries that match nothing; level: the log level, trace by default, as
+// Quorvane.setLogLevel would set it).
 // Writes libagent.log in the working directory, like the library in a JVM.
 #include <chrono>
 #include <cstdio>
@@ -21,6 +22,12 @@ int main(int argc, char** argv) {
     const bool many = std::strcmp(mode, "many") == 0;
     const bool selected = many || std::strcmp(mode, "selected") == 0;
 
+    if (argc > 3) {
+        Logger::Settings settings;
+        settings.level = spdlog::level::from_str(argv[3]);
+        std::string inUse;
+        Logger::configure(settings, inUse);
+    }
     Logger::init("libagent.log", spdlog::level::trace);
     auto& remapper = Quorvane::Services::Remapper::getInstance();
     if (selected) {

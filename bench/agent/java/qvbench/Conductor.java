@@ -98,14 +98,21 @@ public final class Conductor {
         final String includes; // null: the library is not loaded
         final String libDir;
         final boolean agent;
+        final List<String> jvmArgs;
 
         JvmSetup(String label, String cpus, int threads, String includes, String libDir, boolean agent) {
+            this(label, cpus, threads, includes, libDir, agent, List.of());
+        }
+
+        JvmSetup(String label, String cpus, int threads, String includes, String libDir, boolean agent,
+                List<String> jvmArgs) {
             this.label = label;
             this.cpus = cpus;
             this.threads = threads;
             this.includes = includes;
             this.libDir = libDir;
             this.agent = agent;
+            this.jvmArgs = jvmArgs;
         }
     }
 
@@ -123,6 +130,10 @@ public final class Conductor {
             this.floor = floor;
         }
     }
+
+    /** The log set-up the README gives for production: info lines to the file only. */
+    private static final List<String> QUIET =
+            List.of("-Dqv.vantrel.quorvane.log.level=info", "-Dqv.vantrel.quorvane.log.console=off");
 
     /** A figure computed from some pairs of each configuration. */
     private interface Statistic {
@@ -160,14 +171,20 @@ public final class Conductor {
                 new JvmSetup("E", cpu, 1, "many", lib, false),
                 new JvmSetup(a4, cpus4, threads, null, null, false),
                 new JvmSetup("FB", cpus4, threads, null, null, true),
-                new JvmSetup("FC", cpus4, threads, "selected", lib, false)));
+                new JvmSetup("FC", cpus4, threads, "selected", lib, false),
+                new JvmSetup("QC", cpu, 1, "selected", lib, false, QUIET),
+                new JvmSetup("QD", cpu, 1, "none", lib, false, QUIET),
+                new JvmSetup("QFC", cpus4, threads, "selected", lib, false, QUIET)));
         List<Config> configs = new ArrayList<>(Arrays.asList(
                 new Config("B", "JDK route: -javaagent, copy for com/acme/orders/", "A"),
                 new Config("C", "library, selected packages included", "A"),
                 new Config("D", "library, nothing included (skip path)", "A"),
                 new Config("E", "C plus 10,000 non-matching entries", "A"),
                 new Config("FB", "B with " + threads + " loading threads", a4),
-                new Config("FC", "C with " + threads + " loading threads", a4)));
+                new Config("FC", "C with " + threads + " loading threads", a4),
+                new Config("QC", "C with the quiet log (info, no console)", "A"),
+                new Config("QD", "D with the quiet log (info, no console)", "A"),
+                new Config("QFC", "FC with the quiet log (info, no console)", a4)));
         // Another build of the library beside this one (e.g. before a change), in the same run.
         String other = opt.get("otherlib");
         if (other != null && !other.isEmpty()) {
@@ -224,6 +241,7 @@ public final class Conductor {
         if (setup.includes != null) {
             cmd.add("-Djava.library.path=" + setup.libDir);
         }
+        cmd.addAll(setup.jvmArgs);
         cmd.addAll(Arrays.asList("-cp", opt.get("cp"), "qvbench.LoadBench", "--corpus", opt.get("corpus"),
                 "--threads", Integer.toString(setup.threads)));
         if (setup.includes != null) {
@@ -269,12 +287,16 @@ public final class Conductor {
         s.append(ratioRow("E load time / C load time", all, random, "E", "C", true, sessions, "<= 1.05"));
         s.append(ratioRow("E overhead / C overhead", all, random, "E", "C", false, sessions, "(stricter reading)"));
         s.append(ratioRow("FC overhead / FB overhead", all, random, "FC", "FB", false, sessions, "<= 2.0"));
+        s.append(ratioRow("QC overhead / B overhead", all, random, "QC", "B", false, sessions, "<= 1.0 (aim 0.7)"));
+        s.append(ratioRow("QFC overhead / FB overhead", all, random, "QFC", "FB", false, sessions, "<= 1.2"));
         if (all.containsKey("Cx")) {
             s.append(ratioRow("C overhead / Cx overhead", all, random, "C", "Cx", false, sessions, "this build / otherlib"));
             s.append(ratioRow("D overhead / Dx overhead", all, random, "D", "Dx", false, sessions, "this build / otherlib"));
         }
         s.append(String.format(Locale.ROOT, "| D overhead, µs per class | %s | %s | <= 3.5 |%n",
                 interval(all, random, overhead("D", 4, 2)), interval(all, random, overhead("D", 3, 1))));
+        s.append(String.format(Locale.ROOT, "| QD overhead, µs per class | %s | %s | <= 0.3 |%n",
+                interval(all, random, overhead("QD", 4, 2)), interval(all, random, overhead("QD", 3, 1))));
         System.out.print(s);
         Files.write(out.resolve("summary.md"), s.toString().getBytes(StandardCharsets.UTF_8));
     }
