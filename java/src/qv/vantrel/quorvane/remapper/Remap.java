@@ -13,13 +13,18 @@ import java.util.Objects;
  * <p>A transformer that throws does not break class loading: the class loads
  * unchanged, and the class name and the throwable go to the {@link FailureHandler}
  * (by default a short report on standard error), so that the failure is never lost.
+ * When what it throws is an {@link InterruptedException}, the thread's interrupt
+ * status is set again after the report, so that the code loading the class still
+ * sees the interrupt.
  */
 public final class Remap {
     /** Rewrites one class file. */
     @FunctionalInterface
     public interface Transformer {
         /**
-         * Returns the new class file for a class, or null to leave it unchanged.
+         * Returns the new class file for a class, or null to leave it unchanged. An empty
+         * array also leaves it unchanged, as null does (the JVM would keep the class as
+         * it is anyway), and is logged the same way.
          *
          * @param internalName the class's internal name, e.g. {@code com/example/Widget$Part}
          * @param classBytes a copy of the class file; it may be modified and returned
@@ -43,7 +48,11 @@ public final class Remap {
 
     /** The default handler: one line and the stack trace on standard error. */
     public static final FailureHandler PRINT_TO_STDERR = (internalName, failure) -> {
-        System.err.println("[Quorvane] transformer failed for " + internalName + ": " + failure);
+        // Plain concatenation, not the invokedynamic kind javac emits for '+': that
+        // may have to link classes of java/lang/invoke, which may be the very ones
+        // whose transformation failed.
+        System.err.println("[Quorvane] transformer failed for ".concat(String.valueOf(internalName)).concat(": ")
+                .concat(String.valueOf(failure)));
         failure.printStackTrace();
     };
 
@@ -92,12 +101,20 @@ public final class Remap {
         if (current == null) {
             return null;
         }
+        byte[] result;
         try {
-            return current.transform(name, classBytes);
+            result = current.transform(name, classBytes);
         } catch (Throwable failure) {
             report(name, failure);
+            if (failure instanceof InterruptedException) {
+                // Catching it cleared the thread's interrupt status; the code that
+                // loads the class must still learn of the interrupt.
+                Thread.currentThread().interrupt();
+            }
             return null;
         }
+        // The VM keeps a class unchanged when handed an empty class file; say so, as for null.
+        return result != null && result.length == 0 ? null : result;
     }
 
     private static void report(String name, Throwable failure) {
