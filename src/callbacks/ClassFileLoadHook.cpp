@@ -76,7 +76,7 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*cl
         return;
     }
     if (!remapper.shouldRemap(std::string_view(name))) {
-        Logger::line(spdlog::level::trace, "[Quorvane] Skipped by filter: ", name);
+        Logger::line(spdlog::level::trace, "[Quorvane] Skipped by filter: ", Logger::ClassName{name});
         return;
     }
 
@@ -87,17 +87,18 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*cl
         return;
     }
     if (std::strcmp(name, circularity_error) == 0) {
-        Logger::line(spdlog::level::warn, "[Quorvane] Never remapped, the VM needs it to report circular loads: ",
-                     name);
+        Logger::line(spdlog::level::warn,
+                     "[Quorvane] Never remapped, the VM needs it to report circular loads: ", Logger::ClassName{name});
         return;
     }
     if (remappingOnThisThread(name)) {
-        Logger::line(spdlog::level::warn, "[Quorvane] Already being remapped on this thread, loaded unchanged: ", name);
+        Logger::line(spdlog::level::warn,
+                     "[Quorvane] Already being remapped on this thread, loaded unchanged: ", Logger::ClassName{name});
         return;
     }
     if (thread_remaps.depth >= max_nested_remaps) {
         Logger::line(spdlog::level::warn, "[Quorvane] Remaps nested ", max_nested_remaps,
-                     " deep on this thread, loaded unchanged: ", name);
+                     " deep on this thread, loaded unchanged: ", Logger::ClassName{name});
         return;
     }
 
@@ -144,7 +145,7 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*cl
         if (jResult != nullptr) {
             env->DeleteLocalRef(jResult);
         }
-        Logger::line(spdlog::level::warn, "[Quorvane] Remap returned null/exception for: ", name);
+        Logger::line(spdlog::level::warn, "[Quorvane] Remap returned null/exception for: ", Logger::ClassName{name});
         return;
     }
 
@@ -165,10 +166,10 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*cl
         }
         *new_class_data_len = newLen;
         *new_classbytes = newBuf;
-        Logger::line(spdlog::level::info, "[Quorvane] Remapped: ", name, " (", class_data_len, " -> ", newLen,
-                     " bytes)");
+        Logger::line(spdlog::level::info, "[Quorvane] Remapped: ", Logger::ClassName{name}, " (", class_data_len,
+                     " -> ", newLen, " bytes)");
     } else {
-        Logger::get()->error("[Quorvane] Failed to allocate buffer for: {}", name);
+        Logger::line(spdlog::level::err, "[Quorvane] Failed to allocate buffer for: ", Logger::ClassName{name});
     }
 
     env->ReleaseByteArrayElements(jResult, newBytes, JNI_ABORT);

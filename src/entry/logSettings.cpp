@@ -28,10 +28,9 @@ bool copyBytes(JNIEnv* env, jbyteArray array, std::string& out) {
 // start of the log, or null. Returns null when applied; when the log has
 // already started and a file, console or problem came too late, nothing is
 // applied and the UTF-8 bytes of what the log writes to come back.
-extern "C" JNIEXPORT jbyteArray JNICALL Java_qv_vantrel_quorvane_Quorvane_configureLog(JNIEnv* env, jclass,
-                                                                                        jint level, jbyteArray file,
-                                                                                        jint console,
-                                                                                        jbyteArray problem) {
+extern "C" JNIEXPORT jbyteArray JNICALL Java_qv_vantrel_quorvane_Quorvane_configureLog(JNIEnv* env, jclass, jint level,
+                                                                                       jbyteArray file, jint console,
+                                                                                       jbyteArray problem) {
     Logger::Settings settings;
     if (level >= spdlog::level::trace && level <= spdlog::level::off) {
         settings.level = static_cast<spdlog::level::level_enum>(level);
@@ -59,7 +58,8 @@ extern "C" JNIEXPORT jbyteArray JNICALL Java_qv_vantrel_quorvane_Quorvane_config
     }
     jbyteArray answer = env->NewByteArray(static_cast<jsize>(inUse.size()));
     if (answer != nullptr) {
-        env->SetByteArrayRegion(answer, 0, static_cast<jsize>(inUse.size()), reinterpret_cast<const jbyte*>(inUse.data()));
+        env->SetByteArrayRegion(answer, 0, static_cast<jsize>(inUse.size()),
+                                reinterpret_cast<const jbyte*>(inUse.data()));
     }
     return answer;
 }

@@ -507,10 +507,9 @@ TEST_F(ClassFileLoadHookRefusals, CircularityErrorIsNeverRemapped) {
     EXPECT_FALSE(load("java/lang/ClassCircularityError"));
     EXPECT_TRUE(load("java/lang/ClassCircularityError$Other"));
     EXPECT_THAT(remapped(), ElementsAre("java/lang/ClassCircularityError$Other"));
-    EXPECT_EQ(log.lines().front(),
-              (LogLine{spdlog::level::warn,
-                       "[Quorvane] Never remapped, the VM needs it to report circular loads: "
-                       "java/lang/ClassCircularityError"}));
+    EXPECT_EQ(log.lines().front(), (LogLine{spdlog::level::warn,
+                                            "[Quorvane] Never remapped, the VM needs it to report circular loads: "
+                                            "java/lang/ClassCircularityError"}));
     expectClean();
 }
 

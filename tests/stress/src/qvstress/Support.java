@@ -4,6 +4,10 @@ import java.io.ByteArrayOutputStream;
 import java.io.DataOutputStream;
 import java.io.IOException;
 import java.io.UncheckedIOException;
+import java.nio.ByteBuffer;
+import java.nio.CharBuffer;
+import java.nio.charset.CharacterCodingException;
+import java.nio.charset.CodingErrorAction;
 import java.lang.management.ManagementFactory;
 import java.lang.management.ThreadInfo;
 import java.nio.charset.StandardCharsets;
@@ -224,14 +228,18 @@ final class Support {
         return lines.stream().filter(l -> l.contains(fragment)).count();
     }
 
-    /** A name as it appears in the log: its modified UTF-8 bytes read as ISO-8859-1. */
+    /**
+     * A name as it appears in the log, read as ISO-8859-1: its standard UTF-8 bytes (NUL as
+     * the NUL byte, a surrogate pair as four bytes), a lone surrogate written as U+FFFD.
+     */
     static String asLogBytes(String internalName) {
         try {
-            ByteArrayOutputStream bytes = new ByteArrayOutputStream();
-            new DataOutputStream(bytes).writeUTF(internalName);
-            byte[] raw = bytes.toByteArray();
-            return new String(raw, 2, raw.length - 2, StandardCharsets.ISO_8859_1);
-        } catch (IOException e) {
+            ByteBuffer utf8 = StandardCharsets.UTF_8.newEncoder()
+                    .onMalformedInput(CodingErrorAction.REPLACE)
+                    .replaceWith(new byte[] {(byte) 0xEF, (byte) 0xBF, (byte) 0xBD})
+                    .encode(CharBuffer.wrap(internalName));
+            return new String(utf8.array(), 0, utf8.limit(), StandardCharsets.ISO_8859_1);
+        } catch (CharacterCodingException e) {
             throw new UncheckedIOException(e);
         }
     }
