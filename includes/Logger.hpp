@@ -1,12 +1,15 @@
 #pragma once
 
+#include <dirent.h>
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <memory>
@@ -208,6 +211,34 @@ inline Settings requested;
 inline bool started = false;
 inline std::string inUse;
 
+// Whether this process has fileName open already. Each class loader that
+// loads quorvane.jar gets a copy of the library of its own, with a log of its
+// own; when another copy has started its log in that file, emptying it would
+// lose that copy's lines, so the file is appended to instead.
+inline bool openInThisProcess(const std::string& fileName) {
+    struct stat file {};
+    if (::stat(fileName.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) {
+        return false;
+    }
+    DIR* descriptors = ::opendir("/proc/self/fd");
+    if (descriptors == nullptr) {
+        return false;
+    }
+    bool found = false;
+    while (const dirent* entry = ::readdir(descriptors)) {
+        char* end = nullptr;
+        const long fd = std::strtol(entry->d_name, &end, 10);
+        struct stat open {};
+        if (end != entry->d_name && *end == '\0' && fd != ::dirfd(descriptors) &&
+            ::fstat(static_cast<int>(fd), &open) == 0 && open.st_dev == file.st_dev && open.st_ino == file.st_ino) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(descriptors);
+    return found;
+}
+
 inline const char* consoleName(Console console) {
     switch (console) {
         case Console::standardOutput:
@@ -252,6 +283,12 @@ inline bool configure(const Settings& settings, std::string& inUse) {
     return true;
 }
 
+// Whether init has run: before, lines go to spdlog's built-in logger.
+inline bool started() {
+    std::lock_guard<std::mutex> lock(detail::settingsMutex);
+    return detail::started;
+}
+
 // Logs, at error, the problems handed to configure before the start, once.
 inline void reportSettingProblems() {
     std::vector<std::string> problems;
@@ -264,8 +301,9 @@ inline void reportSettingProblems() {
     }
 }
 
-// Builds the process-wide logger "app" (console, then file_name truncated)
-// and makes it spdlog's default. Settings handed to configure earlier replace
+// Builds the process-wide logger "app" (console, then file_name truncated,
+// or appended to when another copy of the library in this process has it
+// open) and makes it spdlog's default. Settings handed to configure earlier replace
 // the arguments. Runs once per process; later calls return at once whatever
 // their arguments. A file that cannot be opened never throws out of here:
 // logging goes on to the console alone and one error line says why.
@@ -292,7 +330,8 @@ inline void init(const std::string& file_name, spdlog::level::level_enum level) 
                 fileError = "its folder " + folder + " does not exist";
             } else {
                 try {
-                    sinks.push_back(std::make_shared<spdlog::sinks::basic_file_sink_mt>(fileName, true));
+                    const bool truncate = !detail::openInThisProcess(fileName);
+                    sinks.push_back(std::make_shared<spdlog::sinks::basic_file_sink_mt>(fileName, truncate));
                 } catch (const spdlog::spdlog_ex& e) {
                     fileError = e.what();
                 }

@@ -22,6 +22,7 @@ namespace Quorvane::Services {
 // two declarations are written only by initialization (serialized by its
 // caller), declarations first and flag last with release ordering; a hook
 // that reads the flag as true with acquire ordering therefore sees both.
+// Detaching clears all three again (see enterRemap).
 class Remapper {
 public:
     Remapper(const Remapper&) = delete;
@@ -36,12 +37,39 @@ public:
     }
 
     bool isInit() const { return initialized_.load(std::memory_order_acquire); }
+    bool isDetached() const { return detached_.load(); }
     void setInit(bool init) { initialized_.store(init, std::memory_order_release); }
 
     jclass getRemapClass() const { return remapClass_.load(std::memory_order_relaxed); }
     jmethodID getRemapMethodId() const { return remapMethodId_.load(std::memory_order_relaxed); }
     void setRemapClass(jclass clazz) { remapClass_.store(clazz, std::memory_order_relaxed); }
     void setRemapMethodId(jmethodID methodId) { remapMethodId_.store(methodId, std::memory_order_relaxed); }
+
+    // Detaching (Quorvane.detach) stops remapping for good and releases the
+    // Remap class's global reference, so that the class loader of this copy's
+    // Java side can be collected, but only once no hook is inside a remap: a
+    // hook on the remap path registers with enterRemap before it reads the
+    // declarations and leaves with leaveRemap. The flag and the count are
+    // sequentially consistent, so either a hook sees the flag and goes, or
+    // detach sees the hook and the last hook out releases the reference.
+    // The remap path only: the skip path never reads the declarations.
+    bool enterRemap() noexcept {
+        remapsInFlight_.fetch_add(1);
+        return !detached_.load();
+    }
+    void leaveRemap(JNIEnv* env) noexcept {
+        if (remapsInFlight_.fetch_sub(1) == 1 && detached_.load()) {
+            releaseRemapClass(env);
+        }
+    }
+    // Called once, by the detach native (serialized with initialization).
+    void detach(JNIEnv* env) noexcept {
+        detached_.store(true);
+        initialized_.store(false, std::memory_order_release);
+        if (remapsInFlight_.load() == 0) {
+            releaseRemapClass(env);
+        }
+    }
 
     void addInclude(std::string name) {
         std::lock_guard<std::mutex> lock(filterMutex_);
@@ -102,6 +130,16 @@ private:
 
     Remapper() = default;
 
+    // Whoever takes the reference out deletes it: detach, or the last hook
+    // out, never both.
+    void releaseRemapClass(JNIEnv* env) noexcept {
+        remapMethodId_.store(nullptr, std::memory_order_relaxed);
+        jclass remapClass = remapClass_.exchange(nullptr);
+        if (remapClass != nullptr) {
+            env->DeleteGlobalRef(remapClass);
+        }
+    }
+
     // An entry E matches N when E is not empty and N equals E, or E ends in
     // '/' and starts N, or E starts N and is followed in N by '$'. So the only
     // entries that can match N are N itself and the prefixes of N that end
@@ -135,6 +173,8 @@ private:
     std::atomic<bool> initialized_{false};
     std::atomic<jclass> remapClass_{nullptr};
     std::atomic<jmethodID> remapMethodId_{nullptr};
+    std::atomic<bool> detached_{false};
+    std::atomic<int> remapsInFlight_{0};
     mutable std::mutex filterMutex_;
     std::unordered_set<std::string> includes_;
     std::unordered_set<std::string> excludes_;

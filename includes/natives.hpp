@@ -13,6 +13,7 @@ JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_removeInclude(JNIEn
 JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_removeExclude(JNIEnv* env, jclass clazz, jstring name);
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_clearIncludes(JNIEnv* env, jclass clazz);
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_clearExcludes(JNIEnv* env, jclass clazz);
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_detach(JNIEnv* env, jclass clazz);
 JNIEXPORT jbyteArray JNICALL Java_qv_vantrel_quorvane_Quorvane_configureLog(JNIEnv* env, jclass clazz, jint level,
                                                                             jbyteArray file, jint console,
                                                                             jbyteArray problem);

@@ -55,6 +55,22 @@ public:
     ~NestedRemap() { --thread_remaps.depth; }
 };
 
+// Keeps the Remap declarations from being released by a detach for the rest
+// of the remap path (see Remapper::enterRemap).
+class RemapInUse {
+public:
+    RemapInUse(Remapper& remapper, JNIEnv* env) : remapper_(remapper), env_(env), entered_(remapper.enterRemap()) {}
+    RemapInUse(const RemapInUse&) = delete;
+    RemapInUse& operator=(const RemapInUse&) = delete;
+    ~RemapInUse() { remapper_.leaveRemap(env_); }
+    bool entered() const { return entered_; }
+
+private:
+    Remapper& remapper_;
+    JNIEnv* env_;
+    bool entered_;
+};
+
 }  // namespace
 
 // Every class the VM loads passes here, on many threads at once: the paths
@@ -68,7 +84,7 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*cl
         new_class_data_len == nullptr || new_classbytes == nullptr) {
         return;
     }
-    const Remapper& remapper = Remapper::getInstance();
+    Remapper& remapper = Remapper::getInstance();
     if (!remapper.isInit()) {
         return;
     }
@@ -78,6 +94,10 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*cl
     if (!remapper.shouldRemap(std::string_view(name))) {
         Logger::line(spdlog::level::trace, "[Quorvane] Skipped by filter: ", Logger::ClassName{name});
         return;
+    }
+    const RemapInUse inUse(remapper, jni_env);
+    if (!inUse.entered()) {
+        return;  // detached since the check above
     }
 
     jclass remapClass = remapper.getRemapClass();

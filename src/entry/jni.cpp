@@ -78,6 +78,10 @@ extern "C" JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_initNati
     Logger::reportSettingProblems();
 
     Remapper& remapper = Remapper::getInstance();
+    if (remapper.isDetached()) {
+        Logger::get()->error("[Quorvane] initNative: this copy of Quorvane was detached");
+        return JNI_FALSE;
+    }
 
     JavaVM* vm = nullptr;
     env->GetJavaVM(&vm);
@@ -134,4 +138,28 @@ extern "C" JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_initNati
     remapper.setInit(true);
     Logger::get()->info("[Quorvane] Quorvane is initialized.");
     return JNI_TRUE;
+}
+
+// Stops this copy for good: the hook does nothing from now on, the VM stops
+// calling it, and the Remap class's global reference (which pins the class
+// loader of this copy's Java side) goes once no hook is inside a remap.
+extern "C" JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_detach(JNIEnv* env, jclass) {
+    std::lock_guard<std::mutex> lock(init_mutex);
+    Remapper& remapper = Remapper::getInstance();
+    if (remapper.isDetached()) {
+        return;
+    }
+    remapper.detach(env);
+    if (agent_env != nullptr) {
+        const jvmtiError result =
+            agent_env->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+        if (result != JVMTI_ERROR_NONE) {
+            // The hook stays inert all the same: it checks the flag first.
+            Logger::get()->error("[Quorvane] Could not disable JVMTI event notifications: {}",
+                                 static_cast<int>(result));
+        }
+    }
+    if (Logger::started()) {
+        Logger::get()->info("[Quorvane] Detached: this copy of Quorvane transforms no more classes");
+    }
 }

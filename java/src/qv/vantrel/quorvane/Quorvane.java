@@ -64,6 +64,21 @@ public final class Quorvane {
     public static native boolean initNative();
 
     /**
+     * Stops this copy of the library for good. Each class loader that loads
+     * quorvane.jar (a plugin host's plugin loaders, say) gets a copy of its own that sees
+     * every class the JVM loads; a plugin that is unloaded should detach its copy first.
+     * From this call on, the copy's class-load hook does nothing and the JVM no longer
+     * calls it; once no hook of this copy is still running a transformation on another
+     * thread, the library lets go of this copy's classes, so that their class loader can
+     * be collected. Afterwards {@link #initNative()} returns false. Calling it again, or
+     * before {@code initNative()}, is harmless.
+     *
+     * <p>Classes this copy rewrote stay rewritten. To give them their original code back
+     * first, remove the filters that select them and retransform them before detaching.
+     */
+    public static native void detach();
+
+    /**
      * Adds an include entry.
      *
      * @param name a class internal name or a package prefix ending in {@code '/'}
