@@ -204,12 +204,12 @@ struct Settings {
 };
 
 namespace detail {
-// Guards requested, started and inUse: settings may arrive from any Java
+// Guards requested, started and in_use: settings may arrive from any Java
 // thread while another one starts the log.
-inline std::mutex settingsMutex;
+inline std::mutex settings_mutex;
 inline Settings requested;
 inline bool started = false;
-inline std::string inUse;
+inline std::string in_use;
 
 // Whether this process has fileName open already. Each class loader that
 // loads quorvane.jar gets a copy of the library of its own, with a log of its
@@ -258,10 +258,10 @@ inline const char* consoleName(Console console) {
 // started they are refused, false is returned and inUse tells what the log
 // writes to. A refused request changes nothing, not even its level.
 inline bool configure(const Settings& settings, std::string& inUse) {
-    std::lock_guard<std::mutex> lock(detail::settingsMutex);
+    std::lock_guard<std::mutex> lock(detail::settings_mutex);
     if (detail::started) {
         if (settings.fileName || settings.console || !settings.problems.empty()) {
-            inUse = detail::inUse;
+            inUse = detail::in_use;
             return false;
         }
         if (settings.level) {
@@ -285,7 +285,7 @@ inline bool configure(const Settings& settings, std::string& inUse) {
 
 // Whether init has run: before, lines go to spdlog's built-in logger.
 inline bool started() {
-    std::lock_guard<std::mutex> lock(detail::settingsMutex);
+    std::lock_guard<std::mutex> lock(detail::settings_mutex);
     return detail::started;
 }
 
@@ -293,7 +293,7 @@ inline bool started() {
 inline void reportSettingProblems() {
     std::vector<std::string> problems;
     {
-        std::lock_guard<std::mutex> lock(detail::settingsMutex);
+        std::lock_guard<std::mutex> lock(detail::settings_mutex);
         problems.swap(detail::requested.problems);
     }
     for (const std::string& problem : problems) {
@@ -310,7 +310,7 @@ inline void reportSettingProblems() {
 inline void init(const std::string& file_name, spdlog::level::level_enum level) {
     static std::once_flag init_flag;
     std::call_once(init_flag, [&file_name, level] {
-        std::lock_guard<std::mutex> lock(detail::settingsMutex);
+        std::lock_guard<std::mutex> lock(detail::settings_mutex);
         const Settings& requested = detail::requested;
         const std::string& fileName = requested.fileName ? *requested.fileName : file_name;
         const Console console = requested.console.value_or(Console::standardOutput);
@@ -358,7 +358,7 @@ inline void init(const std::string& file_name, spdlog::level::level_enum level) 
         static auto* const keep = new std::shared_ptr<spdlog::logger>(logger);
         detail::installed.store(keep->get(), std::memory_order_release);
         detail::started = true;
-        detail::inUse = (fileName.empty() || !fileError.empty() ? std::string("no file") : "file " + fileName) +
+        detail::in_use = (fileName.empty() || !fileError.empty() ? std::string("no file") : "file " + fileName) +
                         ", console " + detail::consoleName(console);
 
         if (!fileError.empty()) {
