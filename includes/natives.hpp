@@ -1,8 +1,8 @@
 #pragma once
 
 // The native methods of qv.vantrel.quorvane.Quorvane, under the symbols the
-// VM looks up (keep in sync with Quorvane.java). These seven are the only
-// symbols the library exports.
+// VM looks up (keep in sync with Quorvane.java). These are the only symbols
+// the library exports.
 #include <jni.h>
 
 extern "C" {
@@ -13,4 +13,9 @@ JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_removeInclude(JNIEn
 JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_removeExclude(JNIEnv* env, jclass clazz, jstring name);
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_clearIncludes(JNIEnv* env, jclass clazz);
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_clearExcludes(JNIEnv* env, jclass clazz);
+JNIEXPORT jint JNICALL Java_qv_vantrel_quorvane_Quorvane_retransformNative(JNIEnv* env, jclass clazz,
+                                                                           jobjectArray classes,
+                                                                           jobjectArray refusedClasses,
+                                                                           jobjectArray refusedReasons);
+JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_Quorvane_loadedClassesToRetransform(JNIEnv* env, jclass clazz);
 }

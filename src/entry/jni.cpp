@@ -7,6 +7,7 @@
 
 #include "Logger.hpp"
 #include "callbacks.hpp"
+#include "entry.hpp"
 #include "global.hpp"
 #include "natives.hpp"
 
@@ -133,4 +134,10 @@ extern "C" JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_initNati
     remapper.setInit(true);
     Logger::get()->info("[Quorvane] Quorvane is initialized.");
     return JNI_TRUE;
+}
+
+// agent_env is written once, before the first release store of the flag, and
+// never again: a caller that sees the flag set (acquire) sees it too.
+jvmtiEnv* initializedAgentEnv() {
+    return Remapper::getInstance().isInit() ? agent_env : nullptr;
 }
