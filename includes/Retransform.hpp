@@ -47,7 +47,9 @@ jvmtiError selectLoaded(jvmtiEnv* jvmti, JNIEnv* env, std::vector<jclass>& selec
 //
 // Retransforms the classes of the array; for each refusal, stores the class
 // and its reason at the same index of refusedClasses and refusedReasons (each
-// as long as classes). Returns how many classes were retransformed.
+// as long as classes). Returns how many classes were retransformed. When the
+// VM has no memory left to hold the classes, none is retransformed and
+// OutOfMemoryError is raised.
 jint retransformArray(JNIEnv* env, jvmtiEnv* jvmti, jobjectArray classes, jobjectArray refusedClasses,
                       jobjectArray refusedReasons);
 // The classes selectLoaded picks, as a Class[]; null with an exception pending

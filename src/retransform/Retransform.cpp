@@ -20,6 +20,7 @@ namespace {
 constexpr std::string_view own_package = "qv/vantrel/quorvane/";
 
 const char* const illegal_state_class = "java/lang/IllegalStateException";
+const char* const out_of_memory_class = "java/lang/OutOfMemoryError";
 const char* const class_class = "java/lang/Class";
 const char* const not_initialized = "Quorvane is not initialized: initNative() has not succeeded";
 
@@ -136,10 +137,10 @@ void declareLocalRefs(JNIEnv* env, jint count) {
     }
 }
 
-// Raises IllegalStateException(message). Were the class not found, the VM's
-// own error would be pending instead and reach the caller just the same.
-void throwIllegalState(JNIEnv* env, const char* message) {
-    jclass type = env->FindClass(illegal_state_class);
+// Raises a Java exception of the named class. Were the class not found, the
+// VM's own error would be pending instead and reach the caller just the same.
+void throwNew(JNIEnv* env, const char* className, const char* message) {
+    jclass type = env->FindClass(className);
     if (type != nullptr) {
         env->ThrowNew(type, message);
         env->DeleteLocalRef(type);
@@ -235,40 +236,58 @@ jvmtiError selectLoaded(jvmtiEnv* jvmti, JNIEnv* env, std::vector<jclass>& selec
 jint retransformArray(JNIEnv* env, jvmtiEnv* jvmti, jobjectArray classes, jobjectArray refusedClasses,
                       jobjectArray refusedReasons) {
     if (jvmti == nullptr) {
-        throwIllegalState(env, not_initialized);
+        throwNew(env, illegal_state_class, not_initialized);
         return 0;
     }
     if (classes == nullptr || refusedClasses == nullptr || refusedReasons == nullptr) {
         return 0;  // the Java side never passes null
     }
+    // Held as global references: the hooks RetransformClasses runs on this
+    // thread count the local references of this frame as their own, and
+    // -Xcheck:jni would flag each hook when they are more than a few.
     const jsize count = env->GetArrayLength(classes);
-    declareLocalRefs(env, count);
     std::vector<jclass> held;
     held.reserve(static_cast<std::size_t>(count));
-    for (jsize i = 0; i < count; ++i) {
-        auto klass = static_cast<jclass>(env->GetObjectArrayElement(classes, i));
-        if (klass != nullptr) {
-            held.push_back(klass);
+    bool outOfMemory = false;
+    for (jsize i = 0; i < count && !outOfMemory; ++i) {
+        jobject local = env->GetObjectArrayElement(classes, i);
+        if (local == nullptr) {
+            continue;
+        }
+        auto global = static_cast<jclass>(env->NewGlobalRef(local));
+        env->DeleteLocalRef(local);
+        if (global != nullptr) {
+            held.push_back(global);
+        } else {
+            outOfMemory = true;
         }
     }
-    std::vector<Refusal> refusals;
-    const int done = retransformClasses(jvmti, held, refusals);
-    reportRefusals(env, refusals, refusedClasses, refusedReasons);
+    int done = 0;
+    if (outOfMemory) {
+        Logger::get()->error("[Quorvane] No memory to hold {} classes for retransformation, none retransformed", count);
+    } else {
+        std::vector<Refusal> refusals;
+        done = retransformClasses(jvmti, held, refusals);
+        reportRefusals(env, refusals, refusedClasses, refusedReasons);
+    }
     for (jclass klass : held) {
-        env->DeleteLocalRef(klass);
+        env->DeleteGlobalRef(klass);
+    }
+    if (outOfMemory) {
+        throwNew(env, out_of_memory_class, "no memory to hold the classes for retransformation");
     }
     return done;
 }
 
 jobjectArray loadedClassesArray(JNIEnv* env, jvmtiEnv* jvmti) {
     if (jvmti == nullptr) {
-        throwIllegalState(env, not_initialized);
+        throwNew(env, illegal_state_class, not_initialized);
         return nullptr;
     }
     std::vector<jclass> selected;
     const jvmtiError error = selectLoaded(jvmti, env, selected);
     if (error != JVMTI_ERROR_NONE) {
-        throwIllegalState(env, ("Could not list the loaded classes: " + errorName(jvmti, error)).c_str());
+        throwNew(env, illegal_state_class, ("Could not list the loaded classes: " + errorName(jvmti, error)).c_str());
         return nullptr;
     }
     jobjectArray result = nullptr;
