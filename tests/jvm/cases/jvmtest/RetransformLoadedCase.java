@@ -4,6 +4,8 @@ import java.net.URLClassLoader;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Set;
+import java.util.concurrent.CopyOnWriteArrayList;
+import java.util.concurrent.atomic.AtomicReference;
 import java.util.function.UnaryOperator;
 import qv.vantrel.quorvane.Quorvane;
 import qv.vantrel.quorvane.RetransformException;
@@ -13,7 +15,8 @@ import qv.vantrel.quorvane.remapper.Remap;
 /**
  * Retransformation of classes already loaded: classes loaded before initNative get rewritten,
  * filter edits are undone on loaded classes, refusals are reported class by class, and the
- * calls' own errors. The argument picks the part: errors, loaded-before-init, undo, refused.
+ * calls' own errors, and calls made by a transformer. The argument picks the part: errors,
+ * loaded-before-init, undo, refused, nested.
  */
 public final class RetransformLoadedCase {
     private static final String UNMODIFIABLE = "JVMTI_ERROR_UNMODIFIABLE_CLASS";
@@ -29,6 +32,7 @@ public final class RetransformLoadedCase {
                 case "loaded-before-init" -> loadedBeforeInit();
                 case "undo" -> undo();
                 case "refused" -> refused();
+                case "nested" -> nested();
                 default -> throw new IllegalArgumentException("unknown part " + a[0]);
             }
         });
@@ -212,6 +216,45 @@ public final class RetransformLoadedCase {
         Check.equal(1, refused.retransformed(), "classes retransformLoaded retransformed");
         Check.equal(ClassFiles.REWRITTEN, Fixtures.get(factory), "GreeterFactory after retransformLoaded");
         Check.equal(ClassFiles.ORIGINAL, Fixtures.get(part), "Greeter$Part, refused");
+    }
+
+    /**
+     * A transformer that retransforms another class itself: while a class loads, while another
+     * class is retransformed, and for a class of the same call, which is being retransformed.
+     */
+    private static void nested() throws Exception {
+        Recorder recorder = Recorder.rewriting();
+        AtomicReference<Class<?>> next = new AtomicReference<>();
+        List<Integer> nestedResults = new CopyOnWriteArrayList<>();
+        Remap.setTransformer((name, bytes) -> {
+            Class<?> other = next.getAndSet(null);
+            if (other != null) {
+                nestedResults.add(Quorvane.retransform(other));
+            }
+            return recorder.transform(name, bytes);
+        });
+        Check.that(Quorvane.addInclude("fixture/"), "addInclude returned false");
+        URLClassLoader loader = Fixtures.loader();
+        Class<?> part = Fixtures.load("fixture.Greeter$Part", loader);
+        Class<?> factory = Fixtures.load("fixture.GreeterFactory", loader);
+        Check.that(Quorvane.initNative(), "initNative returned false");
+
+        next.set(part);
+        Class<?> greeter = Fixtures.load("fixture.Greeter", loader);
+        Check.equal(List.of(1), nestedResults, "retransform(Greeter$Part) while Greeter loads");
+        Check.equal(ClassFiles.REWRITTEN, Fixtures.get(part), "Greeter$Part, retransformed while Greeter loads");
+        Check.equal(ClassFiles.REWRITTEN, Fixtures.get(greeter), "Greeter, loaded meanwhile");
+
+        next.set(factory);
+        Check.equal(1, Quorvane.retransform(greeter), "retransform(Greeter) around retransform(GreeterFactory)");
+        next.set(part);
+        Check.equal(2, Quorvane.retransform(greeter, part), "retransform(Greeter, Greeter$Part) around Greeter$Part");
+        Check.equal(List.of(1, 1, 1), nestedResults, "nested retransform results");
+        for (Class<?> type : List.of(greeter, part, factory)) {
+            Check.equal(ClassFiles.REWRITTEN, Fixtures.get(type), type + " at the end");
+        }
+        Check.equal(1, recorder.calls("fixture/GreeterFactory"), "transformer calls for GreeterFactory");
+        AgentLog.checkedFile("info");
     }
 
     /** How the VM names a hidden class (a.b.C$$Lambda/0x1): a '.' before the suffix (a/b/C$$Lambda.0x1). */
