@@ -18,13 +18,13 @@ cpu=${BENCH_CPU:-$(( $(nproc) - 1 ))}
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build" -j2 --target quorvane quorvane_jar agent_bench_corpus retransform_bench_agent \
-  retransform_bench_harness
+cmake --build "$build" -j2 --target quorvane quorvane_jar agent_bench_harness agent_bench_corpus \
+  retransform_bench_agent retransform_bench_harness
 
 bench=$build/bench/retransform
 lib=$build/lib
 agent=$bench/retransform_bench_agent.jar
-cp="$bench/retransform_bench_harness.jar:$lib/quorvane.jar:$agent"
+cp="$bench/retransform_bench_harness.jar:$build/bench/agent/agent_bench_harness.jar:$lib/quorvane.jar:$agent"
 corpus=$build/bench/agent/corpus.jar
 out=$bench/run
 rm -rf "$out" && mkdir -p "$out"

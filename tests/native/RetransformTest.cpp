@@ -334,60 +334,56 @@ std::vector<std::string> takenSignatures() {
     return taken;
 }
 
+// Each row: a switch of the fake VM, what is selected and what is logged.
 TEST(RetransformSelectLoaded, TakesModifiableClassesSelectedNowOrReplacedBefore) {
-    for (const jint capacityResult : {JNI_OK, JNI_ERR}) {
-        SCOPED_TRACE(capacityResult == JNI_OK ? "capacity granted" : "capacity refused, taken all the same");
+    struct Row {
+        const char* label;
+        jint capacity;
+        jvmtiError listing;
+        jvmtiError naming;
+        bool anyTaken;
+        std::vector<LogLine> log;
+    };
+    const Row rows[] = {
+        {"as it should", JNI_OK, JVMTI_ERROR_NONE, JVMTI_ERROR_NONE, true, {}},
+        {"capacity refused: taken all the same", JNI_ERR, JVMTI_ERROR_NONE, JVMTI_ERROR_NONE, true, {}},
+        {"the classes cannot be listed",
+         JNI_OK,
+         JVMTI_ERROR_OUT_OF_MEMORY,
+         JVMTI_ERROR_NONE,
+         false,
+         {{error, "[Quorvane] Could not list the loaded classes: JVMTI_ERROR_OUT_OF_MEMORY"}}},
+        {"no class can be named: left out, counted in one line",
+         JNI_OK,
+         JVMTI_ERROR_NONE,
+         JVMTI_ERROR_INVALID_CLASS,
+         false,
+         {{error, "[Quorvane] Could not examine 8 loaded classes, left out: JVMTI_ERROR_INVALID_CLASS"}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
         Vm vm;
         arrangeLoaded(vm);
-        vm.jni.ensureLocalCapacityResult = capacityResult;
+        vm.jni.ensureLocalCapacityResult = row.capacity;
+        vm.jvmti.getLoadedClassesResult = row.listing;
+        vm.jvmti.getClassSignatureResult = row.naming;
         LogCapture log;
 
         std::vector<jclass> selected;
-        EXPECT_EQ(Quorvane::Retransform::selectLoaded(vm.jvmti.env(), vm.jni.env(), selected), JVMTI_ERROR_NONE);
+        EXPECT_EQ(Quorvane::Retransform::selectLoaded(vm.jvmti.env(), vm.jni.env(), selected), row.listing);
 
-        EXPECT_EQ(signaturesOf(vm.jni, selected), takenSignatures());
-        const auto count = static_cast<jint>(std::size(loaded_classes));
-        // Declared before any other JNI call, then each class passed over let go.
-        ASSERT_FALSE(vm.jni.callOrder.empty());
-        EXPECT_EQ(vm.jni.callOrder.front(), "EnsureLocalCapacity");
-        EXPECT_THAT(vm.jni.ensuredCapacities, ElementsAre(count));
+        EXPECT_EQ(signaturesOf(vm.jni, selected), row.anyTaken ? takenSignatures() : std::vector<std::string>{});
+        if (row.listing == JVMTI_ERROR_NONE) {
+            // Declared before any other JNI call, then each class passed over let go.
+            ASSERT_FALSE(vm.jni.callOrder.empty());
+            EXPECT_EQ(vm.jni.callOrder.front(), "EnsureLocalCapacity");
+            EXPECT_THAT(vm.jni.ensuredCapacities, ElementsAre(static_cast<jint>(std::size(loaded_classes))));
+        }
         EXPECT_EQ(vm.jni.liveLocalRefs(), static_cast<int>(selected.size())) << "the caller's to delete";
         for (jclass klass : selected) {
             vm.jni.env()->DeleteLocalRef(klass);
         }
-        EXPECT_THAT(log.lines(), IsEmpty());
-        vm.expectClean();
-    }
-}
-
-TEST(RetransformSelectLoaded, FailuresOfTheVm) {
-    {
-        SCOPED_TRACE("the classes cannot be listed");
-        Vm vm;
-        arrangeLoaded(vm);
-        vm.jvmti.getLoadedClassesResult = JVMTI_ERROR_OUT_OF_MEMORY;
-        LogCapture log;
-        std::vector<jclass> selected;
-        EXPECT_EQ(Quorvane::Retransform::selectLoaded(vm.jvmti.env(), vm.jni.env(), selected),
-                  JVMTI_ERROR_OUT_OF_MEMORY);
-        EXPECT_THAT(selected, IsEmpty());
-        EXPECT_THAT(
-            log.lines(),
-            ElementsAre(LogLine{error, "[Quorvane] Could not list the loaded classes: JVMTI_ERROR_OUT_OF_MEMORY"}));
-        vm.expectClean();
-    }
-    {
-        SCOPED_TRACE("no class can be named: left out, counted in one line");
-        Vm vm;
-        arrangeLoaded(vm);
-        vm.jvmti.getClassSignatureResult = JVMTI_ERROR_INVALID_CLASS;
-        LogCapture log;
-        std::vector<jclass> selected;
-        EXPECT_EQ(Quorvane::Retransform::selectLoaded(vm.jvmti.env(), vm.jni.env(), selected), JVMTI_ERROR_NONE);
-        EXPECT_THAT(selected, IsEmpty());
-        EXPECT_THAT(log.lines(), ElementsAre(LogLine{error,
-                                                     "[Quorvane] Could not examine 8 loaded classes, left out: "
-                                                     "JVMTI_ERROR_INVALID_CLASS"}));
+        EXPECT_THAT(log.lines(), ElementsAreArray(row.log));
         vm.expectClean();
     }
 }

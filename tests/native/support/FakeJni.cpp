@@ -193,30 +193,32 @@ FakeJni::Object* objectArgument(FakeJni& fake, jobject ref) {
     return object;
 }
 
-jobject JNICALL jniGetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index) {
-    FakeJni& fake = FakeJni::of(env);
-    fake.record("GetObjectArrayElement");
+// The slot of an object array at index; null, with the exception a VM would
+// raise pending, when there is none.
+FakeJni::Object** arraySlot(FakeJni& fake, jobjectArray array, jsize index) {
     FakeJni::Object* object = objectArgument(fake, array);
     if (object == nullptr || !object->isObjectArray || index < 0 ||
         static_cast<std::size_t>(index) >= object->elements.size()) {
         fake.exceptionPending = true;  // ArrayIndexOutOfBoundsException in a real VM
         return nullptr;
     }
-    FakeJni::Object* element = object->elements[static_cast<std::size_t>(index)];
-    return element != nullptr ? fake.newLocalRef(element) : nullptr;
+    return &object->elements[static_cast<std::size_t>(index)];
+}
+
+jobject JNICALL jniGetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("GetObjectArrayElement");
+    FakeJni::Object** slot = arraySlot(fake, array, index);
+    return slot != nullptr && *slot != nullptr ? fake.newLocalRef(*slot) : nullptr;
 }
 
 void JNICALL jniSetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index, jobject value) {
     FakeJni& fake = FakeJni::of(env);
     fake.record("SetObjectArrayElement");
-    FakeJni::Object* object = objectArgument(fake, array);
     FakeJni::Object* element = objectArgument(fake, value);
-    if (object == nullptr || !object->isObjectArray || index < 0 ||
-        static_cast<std::size_t>(index) >= object->elements.size()) {
-        fake.exceptionPending = true;
-        return;
+    if (FakeJni::Object** slot = arraySlot(fake, array, index)) {
+        *slot = element;
     }
-    object->elements[static_cast<std::size_t>(index)] = element;
 }
 
 jobjectArray JNICALL jniNewObjectArray(JNIEnv* env, jsize length, jclass elementClass, jobject initial) {
@@ -378,29 +380,38 @@ jvmtiError JNICALL jvmtiGetLoadedClasses(jvmtiEnv* env, jint* count, jclass** cl
     return JVMTI_ERROR_NONE;
 }
 
-jvmtiError JNICALL jvmtiIsModifiableClass(jvmtiEnv* env, jclass klass, jboolean* modifiable) {
-    FakeJvmti& fake = FakeJvmti::of(env);
-    fake.record("IsModifiableClass");
-    if (fake.isModifiableClassResult != JVMTI_ERROR_NONE) {
-        return fake.isModifiableClassResult;
+// The class a JVMTI query is about; null, with the error to answer, when the
+// query is switched to fail or the reference is not live.
+FakeJni::Object* queriedClass(FakeJvmti& fake, jvmtiError forced, jclass klass, jvmtiError& error) {
+    error = forced;
+    if (forced != JVMTI_ERROR_NONE) {
+        return nullptr;
     }
     FakeJni::Object* object = fake.jni->deref(klass);
     if (object == nullptr) {
-        return JVMTI_ERROR_INVALID_CLASS;
+        error = JVMTI_ERROR_INVALID_CLASS;
     }
-    *modifiable = object->modifiable ? JNI_TRUE : JNI_FALSE;
-    return JVMTI_ERROR_NONE;
+    return object;
+}
+
+jvmtiError JNICALL jvmtiIsModifiableClass(jvmtiEnv* env, jclass klass, jboolean* modifiable) {
+    FakeJvmti& fake = FakeJvmti::of(env);
+    fake.record("IsModifiableClass");
+    jvmtiError error = JVMTI_ERROR_NONE;
+    FakeJni::Object* object = queriedClass(fake, fake.isModifiableClassResult, klass, error);
+    if (object != nullptr) {
+        *modifiable = object->modifiable ? JNI_TRUE : JNI_FALSE;
+    }
+    return error;
 }
 
 jvmtiError JNICALL jvmtiGetClassSignature(jvmtiEnv* env, jclass klass, char** signature, char** generic) {
     FakeJvmti& fake = FakeJvmti::of(env);
     fake.record("GetClassSignature");
-    if (fake.getClassSignatureResult != JVMTI_ERROR_NONE) {
-        return fake.getClassSignatureResult;
-    }
-    FakeJni::Object* object = fake.jni->deref(klass);
+    jvmtiError error = JVMTI_ERROR_NONE;
+    FakeJni::Object* object = queriedClass(fake, fake.getClassSignatureResult, klass, error);
     if (object == nullptr) {
-        return JVMTI_ERROR_INVALID_CLASS;
+        return error;
     }
     if (generic != nullptr) {
         *generic = nullptr;

@@ -1,9 +1,5 @@
 package qvstress;
 
-import java.io.ByteArrayOutputStream;
-import java.io.DataOutputStream;
-import java.io.IOException;
-import java.io.UncheckedIOException;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Random;
@@ -36,7 +32,7 @@ public final class RetransformRaceCase {
         Set<String> replaced = ConcurrentHashMap.newKeySet();
         Remap.setTransformer((name, bytes) -> {
             replaced.add(name);
-            return taggedClass(name, "rewritten");
+            return Support.taggedClass(name, "rewritten");
         });
         Remap.setFailureHandler((name, failure) -> Support.fail("transformer failed for " + name + ": " + failure));
         Support.check(Quorvane.initNative(), "initNative failed");
@@ -52,7 +48,7 @@ public final class RetransformRaceCase {
             int id = t;
             loaders.add(new Thread(() -> {
                 try {
-                    Support.ParallelLoader loader = new Support.ParallelLoader(name -> taggedClass(name, "original"));
+                    Support.ParallelLoader loader = new Support.ParallelLoader(name -> Support.taggedClass(name, "original"));
                     for (int c = 0; c < MAX_CLASSES && (c < MIN_CLASSES || rounds.get() < RACING_ROUNDS); c++) {
                         mine.add(Class.forName(String.format("race.p%d.L%dC%04d", c % PACKAGES, id, c), false, loader));
                     }
@@ -130,63 +126,5 @@ public final class RetransformRaceCase {
         Support.checkLogWellFormed();
         System.out.println("retransform race: " + classes + " classes, " + rounds.get()
                 + " racing rounds, final round " + count + " classes, each as a fresh load would be");
-    }
-
-    /**
-     * A class with one method, {@code public static String tag()}, returning the given text: two
-     * tags give two class files of the same shape, which retransformation accepts.
-     */
-    static byte[] taggedClass(String internalName, String tag) {
-        try {
-            ByteArrayOutputStream bytes = new ByteArrayOutputStream();
-            DataOutputStream out = new DataOutputStream(bytes);
-            out.writeInt(0xCAFEBABE);
-            out.writeShort(0);
-            out.writeShort(52);
-            out.writeShort(10); // constant pool count: entries 1..9
-            out.writeByte(1);
-            out.writeUTF(internalName); // #1
-            out.writeByte(7);
-            out.writeShort(1); // #2 this class
-            out.writeByte(1);
-            out.writeUTF("java/lang/Object"); // #3
-            out.writeByte(7);
-            out.writeShort(3); // #4 super class
-            out.writeByte(1);
-            out.writeUTF("tag"); // #5
-            out.writeByte(1);
-            out.writeUTF("()Ljava/lang/String;"); // #6
-            out.writeByte(1);
-            out.writeUTF("Code"); // #7
-            out.writeByte(1);
-            out.writeUTF(tag); // #8
-            out.writeByte(8);
-            out.writeShort(8); // #9 the string
-            out.writeShort(0x0021); // public super
-            out.writeShort(2);
-            out.writeShort(4);
-            out.writeShort(0); // interfaces
-            out.writeShort(0); // fields
-            out.writeShort(1); // methods
-            out.writeShort(0x0009); // public static
-            out.writeShort(5);
-            out.writeShort(6);
-            out.writeShort(1);
-            out.writeShort(7); // Code
-            out.writeInt(15);
-            out.writeShort(1); // max_stack
-            out.writeShort(0); // max_locals
-            out.writeInt(3);
-            out.writeByte(0x12); // ldc #9
-            out.writeByte(9);
-            out.writeByte(0xB0); // areturn
-            out.writeShort(0); // exception table
-            out.writeShort(0); // attributes
-            out.writeShort(0); // class attributes
-            out.flush();
-            return bytes.toByteArray();
-        } catch (IOException e) {
-            throw new UncheckedIOException(e);
-        }
     }
 }

@@ -11,14 +11,12 @@ import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.security.ProtectionDomain;
 import java.util.ArrayList;
-import java.util.Enumeration;
 import java.util.HashSet;
 import java.util.List;
 import java.util.Set;
-import java.util.zip.ZipEntry;
-import java.util.zip.ZipFile;
 import qv.vantrel.quorvane.Quorvane;
 import qv.vantrel.quorvane.remapper.Remap;
+import qvbench.LoadBench;
 import qvbench.retransform.agent.BenchAgent;
 
 /**
@@ -186,22 +184,13 @@ public final class RetransformBench {
 
     /** Defines every corpus class, in name order, through one loader; returns them. */
     private static List<Class<?>> defineCorpus(String jar) throws IOException {
+        List<String> names = new ArrayList<>();
+        List<byte[]> bytes = new ArrayList<>();
+        LoadBench.readCorpus(jar, names, bytes);
         CorpusLoader loader = new CorpusLoader();
         List<Class<?>> classes = new ArrayList<>();
-        try (ZipFile zip = new ZipFile(jar)) {
-            List<ZipEntry> entries = new ArrayList<>();
-            for (Enumeration<? extends ZipEntry> e = zip.entries(); e.hasMoreElements();) {
-                ZipEntry entry = e.nextElement();
-                if (entry.getName().endsWith(".class")) {
-                    entries.add(entry);
-                }
-            }
-            entries.sort((a, b) -> a.getName().compareTo(b.getName()));
-            for (ZipEntry entry : entries) {
-                String n = entry.getName();
-                String name = n.substring(0, n.length() - ".class".length()).replace('/', '.');
-                classes.add(loader.define(name, zip.getInputStream(entry).readAllBytes()));
-            }
+        for (int i = 0; i < names.size(); i++) {
+            classes.add(loader.define(names.get(i), bytes.get(i)));
         }
         return classes;
     }
