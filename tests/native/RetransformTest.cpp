@@ -82,6 +82,7 @@ struct Vm {
 
 std::vector<std::string> signaturesOf(const FakeJni& jni, const std::vector<jclass>& classes) {
     std::vector<std::string> out;
+    out.reserve(classes.size());
     for (jclass klass : classes) {
         out.push_back(jni.objectOf(klass)->signature);
     }
@@ -137,6 +138,7 @@ struct BatchCase {
 
 std::vector<ClassSpec> eightWithOneRefused() {
     std::vector<ClassSpec> classes;
+    classes.reserve(8);
     for (int i = 0; i < 8; ++i) {
         classes.push_back({"Lcom/example/C" + std::to_string(i) + ";"});
     }
@@ -267,6 +269,7 @@ TEST_P(RetransformBatches, EveryClassDoneOrRefusedOnce) {
 
     EXPECT_EQ(done, c.retransformed);
     std::vector<std::pair<std::string, std::string>> refused;
+    refused.reserve(refusals.size());
     for (const auto& refusal : refusals) {
         refused.emplace_back(vm.jni.objectOf(refusal.klass)->signature, refusal.reason);
     }
@@ -588,6 +591,7 @@ TEST(ReplacedClassesRecord, ConcurrentNotesAndLookups) {
         }
     });
     std::vector<std::thread> writers;
+    writers.reserve(4);
     for (int t = 0; t < 4; ++t) {
         writers.emplace_back([&, t] {
             for (int i = 0; i < names; ++i) {

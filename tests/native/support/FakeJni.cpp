@@ -367,7 +367,9 @@ jvmtiError JNICALL jvmtiGetLoadedClasses(jvmtiEnv* env, jint* count, jclass** cl
         return fake.getLoadedClassesResult;
     }
     unsigned char* memory = nullptr;
-    const jvmtiError allocated = fake.allocate(static_cast<jlong>(fake.loadedClasses.size() * sizeof(jclass)), &memory);
+    // An array of class handles, as the VM hands it out.
+    const std::size_t size = fake.loadedClasses.size() * sizeof(jclass);  // NOLINT(bugprone-sizeof-expression)
+    const jvmtiError allocated = fake.allocate(static_cast<jlong>(size), &memory);
     if (allocated != JVMTI_ERROR_NONE) {
         return allocated;
     }
