@@ -22,12 +22,24 @@
 #include "callbacks.hpp"
 #include "natives.hpp"
 
-// Heap allocations made on a thread while it counts them.
+// Heap allocations made on a thread while it counts them, through a global
+// operator new of the test's own. ThreadSanitizer's runtime defines its own
+// and the two cannot be linked together; there the count is left out.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QUORVANE_TEST_NO_ALLOCATION_COUNT 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define QUORVANE_TEST_NO_ALLOCATION_COUNT 1
+#endif
+
 namespace {
 thread_local bool counting_allocations = false;
 thread_local int counted_allocations = 0;
 }  // namespace
 
+#ifndef QUORVANE_TEST_NO_ALLOCATION_COUNT
 void* operator new(std::size_t size) {
     if (counting_allocations) {
         ++counted_allocations;
@@ -43,6 +55,7 @@ void operator delete(void* memory) noexcept {
 void operator delete(void* memory, std::size_t) noexcept {
     std::free(memory);
 }
+#endif
 
 namespace {
 
@@ -563,6 +576,9 @@ TEST(ReplacedClassesRecord, TheHookNotesWhatItReplacesOnly) {
 }
 
 TEST(ReplacedClassesRecord, AKnownNameCostsNoAllocation) {
+#ifdef QUORVANE_TEST_NO_ALLOCATION_COUNT
+    GTEST_SKIP() << "allocations are not counted under ThreadSanitizer";
+#endif
     ReplacedClasses& replaced = ReplacedClasses::getInstance();
     replaced.clear();
     const std::string longName = "com/example/a/name/well/past/any/small/string/buffer/Widget$Part";
