@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "Logger.hpp"
+#include "ReplacedClasses.hpp"
 #include "global.hpp"
 
 using Quorvane::Services::Remapper;
@@ -186,6 +187,8 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*cl
         }
         *new_class_data_len = newLen;
         *new_classbytes = newBuf;
+        // For retransformLoaded(), which gives replaced classes their original code back.
+        Quorvane::Services::ReplacedClasses::getInstance().note(name);
         Logger::line(spdlog::level::info, "[Quorvane] Remapped: ", Logger::ClassName{name}, " (", class_data_len,
                      " -> ", newLen, " bytes)");
     } else {

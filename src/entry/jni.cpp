@@ -7,6 +7,7 @@
 
 #include "Logger.hpp"
 #include "callbacks.hpp"
+#include "entry.hpp"
 #include "global.hpp"
 #include "natives.hpp"
 
@@ -162,4 +163,10 @@ extern "C" JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_detach(JNIEn
     if (Logger::started()) {
         Logger::get()->info("[Quorvane] Detached: this copy of Quorvane transforms no more classes");
     }
+}
+
+// agent_env is written once, before the first release store of the flag, and
+// never again: a caller that sees the flag set (acquire) sees it too.
+jvmtiEnv* initializedAgentEnv() {
+    return Remapper::getInstance().isInit() ? agent_env : nullptr;
 }

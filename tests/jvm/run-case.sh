@@ -35,9 +35,11 @@ if [ $status -ne 0 ]; then
   echo "run-case: JVM exited with $status"
   failed=1
 fi
-if grep -q "WARNING in native method" stdout.txt stderr.txt; then
+# Misused JNI calls, and a native frame holding more local references than it declared.
+jni_warning='WARNING in native method|WARNING: JNI local refs'
+if grep -qE "$jni_warning" stdout.txt stderr.txt; then
   echo "run-case: -Xcheck:jni reported a warning:"
-  grep -h "WARNING in native method" stdout.txt stderr.txt | head -5
+  grep -hE "$jni_warning" stdout.txt stderr.txt | head -5
   failed=1
 fi
 if ls hs_err_pid*.log >/dev/null 2>&1; then

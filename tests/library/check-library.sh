@@ -13,8 +13,10 @@ Java_qv_vantrel_quorvane_Quorvane_clearIncludes
 Java_qv_vantrel_quorvane_Quorvane_configureLog
 Java_qv_vantrel_quorvane_Quorvane_detach
 Java_qv_vantrel_quorvane_Quorvane_initNative
+Java_qv_vantrel_quorvane_Quorvane_loadedClassesToRetransform
 Java_qv_vantrel_quorvane_Quorvane_removeExclude
-Java_qv_vantrel_quorvane_Quorvane_removeInclude"
+Java_qv_vantrel_quorvane_Quorvane_removeInclude
+Java_qv_vantrel_quorvane_Quorvane_retransformNative"
 exported=$(nm -D --defined-only "$lib" | awk '{print $3}' | sort)
 if [ "$exported" != "$expected" ]; then
   echo "exported symbols differ from the natives:"

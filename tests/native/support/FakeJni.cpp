@@ -111,7 +111,10 @@ jsize JNICALL jniGetArrayLength(JNIEnv* env, jarray array) {
     FakeJni& fake = FakeJni::of(env);
     fake.record("GetArrayLength");
     FakeJni::Object* object = fake.deref(array);
-    return object != nullptr ? static_cast<jsize>(object->bytes.size()) : 0;
+    if (object == nullptr) {
+        return 0;
+    }
+    return static_cast<jsize>(object->isObjectArray ? object->elements.size() : object->bytes.size());
 }
 
 jbyte* JNICALL jniGetByteArrayElements(JNIEnv* env, jbyteArray array, jboolean* isCopy) {
@@ -174,6 +177,72 @@ void JNICALL jniDeleteLocalRef(JNIEnv* env, jobject ref) {
     fake.deleteLocalRef(ref);
 }
 
+jint JNICALL jniEnsureLocalCapacity(JNIEnv* env, jint capacity) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("EnsureLocalCapacity");
+    fake.ensuredCapacities.push_back(capacity);
+    return fake.ensureLocalCapacityResult;
+}
+
+// A reference the code under test hands back must be live (or null).
+FakeJni::Object* objectArgument(FakeJni& fake, jobject ref) {
+    FakeJni::Object* object = fake.deref(ref);
+    if (ref != nullptr && object == nullptr) {
+        ++fake.badReferences;
+    }
+    return object;
+}
+
+// The slot of an object array at index; null, with the exception a VM would
+// raise pending, when there is none.
+FakeJni::Object** arraySlot(FakeJni& fake, jobjectArray array, jsize index) {
+    FakeJni::Object* object = objectArgument(fake, array);
+    if (object == nullptr || !object->isObjectArray || index < 0 ||
+        static_cast<std::size_t>(index) >= object->elements.size()) {
+        fake.exceptionPending = true;  // ArrayIndexOutOfBoundsException in a real VM
+        return nullptr;
+    }
+    return &object->elements[static_cast<std::size_t>(index)];
+}
+
+jobject JNICALL jniGetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("GetObjectArrayElement");
+    FakeJni::Object** slot = arraySlot(fake, array, index);
+    return slot != nullptr && *slot != nullptr ? fake.newLocalRef(*slot) : nullptr;
+}
+
+void JNICALL jniSetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index, jobject value) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("SetObjectArrayElement");
+    FakeJni::Object* element = objectArgument(fake, value);
+    if (FakeJni::Object** slot = arraySlot(fake, array, index)) {
+        *slot = element;
+    }
+}
+
+jobjectArray JNICALL jniNewObjectArray(JNIEnv* env, jsize length, jclass elementClass, jobject initial) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("NewObjectArray");
+    objectArgument(fake, elementClass);
+    if (fake.newObjectArray != Outcome::ok) {
+        return static_cast<jobjectArray>(failWith(fake, fake.newObjectArray));
+    }
+    FakeJni::Object* object = fake.newObject();
+    object->isObjectArray = true;
+    object->elements.assign(static_cast<std::size_t>(length), objectArgument(fake, initial));
+    return static_cast<jobjectArray>(fake.newLocalRef(object));
+}
+
+jint JNICALL jniThrowNew(JNIEnv* env, jclass clazz, const char* message) {
+    FakeJni& fake = FakeJni::of(env);
+    fake.record("ThrowNew");
+    FakeJni::Object* type = objectArgument(fake, clazz);
+    fake.thrown.emplace_back(type != nullptr ? type->signature : "", message != nullptr ? message : "");
+    fake.exceptionPending = true;
+    return JNI_OK;
+}
+
 jint JNICALL jniGetJavaVm(JNIEnv* env, JavaVM** vm) {
     FakeJni& fake = FakeJni::of(env);
     fake.record("GetJavaVM");
@@ -191,7 +260,9 @@ jclass JNICALL jniFindClass(JNIEnv* env, const char* name) {
     if (fake.findClass != Outcome::ok) {
         return static_cast<jclass>(failWith(fake, fake.findClass));
     }
-    return static_cast<jclass>(fake.newLocalRef(fake.newObject()));
+    FakeJni::Object* type = fake.newObject();
+    type->signature = name;
+    return static_cast<jclass>(fake.newLocalRef(type));
 }
 
 jobject JNICALL jniNewGlobalRef(JNIEnv* env, jobject ref) {
@@ -258,6 +329,124 @@ jvmtiError JNICALL jvmtiSetEventNotificationMode(jvmtiEnv* env, jvmtiEventMode m
     return fake.setEventNotificationModeResult;
 }
 
+// The names GetErrorName knows; any other code is an illegal argument to it.
+const std::map<jvmtiError, const char*> error_names = {
+    {JVMTI_ERROR_NONE, "JVMTI_ERROR_NONE"},
+    {JVMTI_ERROR_INVALID_CLASS, "JVMTI_ERROR_INVALID_CLASS"},
+    {JVMTI_ERROR_UNMODIFIABLE_CLASS, "JVMTI_ERROR_UNMODIFIABLE_CLASS"},
+    {JVMTI_ERROR_INVALID_CLASS_FORMAT, "JVMTI_ERROR_INVALID_CLASS_FORMAT"},
+    {JVMTI_ERROR_FAILS_VERIFICATION, "JVMTI_ERROR_FAILS_VERIFICATION"},
+    {JVMTI_ERROR_UNSUPPORTED_REDEFINITION_METHOD_ADDED, "JVMTI_ERROR_UNSUPPORTED_REDEFINITION_METHOD_ADDED"},
+    {JVMTI_ERROR_UNSUPPORTED_REDEFINITION_SCHEMA_CHANGED, "JVMTI_ERROR_UNSUPPORTED_REDEFINITION_SCHEMA_CHANGED"},
+    {JVMTI_ERROR_MUST_POSSESS_CAPABILITY, "JVMTI_ERROR_MUST_POSSESS_CAPABILITY"},
+    {JVMTI_ERROR_WRONG_PHASE, "JVMTI_ERROR_WRONG_PHASE"},
+    {JVMTI_ERROR_OUT_OF_MEMORY, "JVMTI_ERROR_OUT_OF_MEMORY"},
+};
+
+jvmtiError JNICALL jvmtiGetErrorName(jvmtiEnv* env, jvmtiError error, char** name) {
+    FakeJvmti& fake = FakeJvmti::of(env);
+    fake.record("GetErrorName");
+    if (fake.getErrorNameResult != JVMTI_ERROR_NONE) {
+        return fake.getErrorNameResult;
+    }
+    if (fake.errorNameGivesNull) {
+        *name = nullptr;
+        return JVMTI_ERROR_NONE;
+    }
+    auto known = error_names.find(error);
+    if (known == error_names.end()) {
+        return JVMTI_ERROR_ILLEGAL_ARGUMENT;
+    }
+    return fake.allocateString(known->second, name);
+}
+
+jvmtiError JNICALL jvmtiGetLoadedClasses(jvmtiEnv* env, jint* count, jclass** classes) {
+    FakeJvmti& fake = FakeJvmti::of(env);
+    fake.record("GetLoadedClasses");
+    if (fake.getLoadedClassesResult != JVMTI_ERROR_NONE) {
+        return fake.getLoadedClassesResult;
+    }
+    unsigned char* memory = nullptr;
+    // An array of class handles, as the VM hands it out.
+    const std::size_t size = fake.loadedClasses.size() * sizeof(jclass);  // NOLINT(bugprone-sizeof-expression)
+    const jvmtiError allocated = fake.allocate(static_cast<jlong>(size), &memory);
+    if (allocated != JVMTI_ERROR_NONE) {
+        return allocated;
+    }
+    auto* out = reinterpret_cast<jclass*>(memory);
+    for (std::size_t i = 0; i < fake.loadedClasses.size(); ++i) {
+        out[i] = static_cast<jclass>(fake.jni->newLocalRef(fake.jni->deref(fake.loadedClasses[i])));
+    }
+    *count = static_cast<jint>(fake.loadedClasses.size());
+    *classes = out;
+    return JVMTI_ERROR_NONE;
+}
+
+// The class a JVMTI query is about; null, with the error to answer, when the
+// query is switched to fail or the reference is not live.
+FakeJni::Object* queriedClass(FakeJvmti& fake, jvmtiError forced, jclass klass, jvmtiError& error) {
+    error = forced;
+    if (forced != JVMTI_ERROR_NONE) {
+        return nullptr;
+    }
+    FakeJni::Object* object = fake.jni->deref(klass);
+    if (object == nullptr) {
+        error = JVMTI_ERROR_INVALID_CLASS;
+    }
+    return object;
+}
+
+jvmtiError JNICALL jvmtiIsModifiableClass(jvmtiEnv* env, jclass klass, jboolean* modifiable) {
+    FakeJvmti& fake = FakeJvmti::of(env);
+    fake.record("IsModifiableClass");
+    jvmtiError error = JVMTI_ERROR_NONE;
+    FakeJni::Object* object = queriedClass(fake, fake.isModifiableClassResult, klass, error);
+    if (object != nullptr) {
+        *modifiable = object->modifiable ? JNI_TRUE : JNI_FALSE;
+    }
+    return error;
+}
+
+jvmtiError JNICALL jvmtiGetClassSignature(jvmtiEnv* env, jclass klass, char** signature, char** generic) {
+    FakeJvmti& fake = FakeJvmti::of(env);
+    fake.record("GetClassSignature");
+    jvmtiError error = JVMTI_ERROR_NONE;
+    FakeJni::Object* object = queriedClass(fake, fake.getClassSignatureResult, klass, error);
+    if (object == nullptr) {
+        return error;
+    }
+    if (generic != nullptr) {
+        *generic = nullptr;
+    }
+    return signature != nullptr ? fake.allocateString(object->signature, signature) : JVMTI_ERROR_NONE;
+}
+
+// All or nothing, as the VM does: the first class with a refusal fails the batch.
+jvmtiError JNICALL jvmtiRetransformClasses(jvmtiEnv* env, jint count, const jclass* classes) {
+    FakeJvmti& fake = FakeJvmti::of(env);
+    fake.record("RetransformClasses");
+    std::vector<FakeJni::Object*> batch;
+    std::vector<std::string> signatures;
+    for (jint i = 0; i < count; ++i) {
+        batch.push_back(fake.jni->deref(classes[i]));
+        signatures.push_back(batch.back() != nullptr ? batch.back()->signature : "(not a live reference)");
+    }
+    fake.retransformBatches.push_back(signatures);
+    if (fake.retransformClassesResult != JVMTI_ERROR_NONE) {
+        return fake.retransformClassesResult;
+    }
+    for (FakeJni::Object* object : batch) {
+        if (object == nullptr) {
+            return JVMTI_ERROR_INVALID_CLASS;
+        }
+        if (object->refusal != JVMTI_ERROR_NONE) {
+            return object->refusal;
+        }
+    }
+    fake.retransformed.insert(fake.retransformed.end(), signatures.begin(), signatures.end());
+    return JVMTI_ERROR_NONE;
+}
+
 jint JNICALL vmGetEnv(JavaVM* vm, void** penv, jint version) {
     FakeJavaVm& fake = FakeJavaVm::of(vm);
     ++fake.getEnvCalls;
@@ -295,6 +484,11 @@ FakeJni::FakeJni() {
     table_.NewGlobalRef = &jniNewGlobalRef;
     table_.DeleteGlobalRef = &jniDeleteGlobalRef;
     table_.GetStaticMethodID = &jniGetStaticMethodId;
+    table_.EnsureLocalCapacity = &jniEnsureLocalCapacity;
+    table_.GetObjectArrayElement = &jniGetObjectArrayElement;
+    table_.SetObjectArrayElement = &jniSetObjectArrayElement;
+    table_.NewObjectArray = &jniNewObjectArray;
+    table_.ThrowNew = &jniThrowNew;
     holder_.env.functions = &table_;
     holder_.owner = this;
 }
@@ -314,6 +508,7 @@ FakeJni& FakeJni::of(JNIEnv* env) {
 
 void FakeJni::record(const char* function, bool allowedWithPending) {
     ++callCounts_[function];
+    callOrder.emplace_back(function);
     if (exceptionPending && !allowedWithPending) {
         callsWithPendingException.emplace_back(function);
     }
@@ -349,13 +544,42 @@ jobject FakeJni::newLocalRef(Object* object) {
     return ref;
 }
 
+jobject FakeJni::argumentRef(Object* object) {
+    jobject ref = nextHandle();
+    argumentRefs_[ref] = object;
+    return ref;
+}
+
 jstring FakeJni::makeString(const std::string& modifiedUtf8) {
     Object* object = newObject();
     object->isString = true;
     object->utf = modifiedUtf8;
-    jobject ref = nextHandle();
-    argumentRefs_[ref] = object;
-    return static_cast<jstring>(ref);
+    return static_cast<jstring>(argumentRef(object));
+}
+
+jclass FakeJni::makeClass(const std::string& signature, bool modifiable, jvmtiError refusal) {
+    Object* object = newObject();
+    object->signature = signature;
+    object->modifiable = modifiable;
+    object->refusal = refusal;
+    return static_cast<jclass>(argumentRef(object));
+}
+
+jobjectArray FakeJni::makeObjectArray(const std::vector<jobject>& elements) {
+    Object* object = newObject();
+    object->isObjectArray = true;
+    for (jobject element : elements) {
+        object->elements.push_back(deref(element));
+    }
+    return static_cast<jobjectArray>(argumentRef(object));
+}
+
+std::vector<const FakeJni::Object*> FakeJni::elementsOf(jobjectArray array) const {
+    const Object* object = deref(array);
+    if (object == nullptr) {
+        return {};
+    }
+    return std::vector<const Object*>(object->elements.begin(), object->elements.end());
 }
 
 FakeJni::Object* FakeJni::deref(jobject ref) const {
@@ -455,6 +679,11 @@ FakeJvmti::FakeJvmti() {
     table_.AddCapabilities = &jvmtiAddCapabilities;
     table_.SetEventCallbacks = &jvmtiSetEventCallbacks;
     table_.SetEventNotificationMode = &jvmtiSetEventNotificationMode;
+    table_.GetErrorName = &jvmtiGetErrorName;
+    table_.GetLoadedClasses = &jvmtiGetLoadedClasses;
+    table_.IsModifiableClass = &jvmtiIsModifiableClass;
+    table_.GetClassSignature = &jvmtiGetClassSignature;
+    table_.RetransformClasses = &jvmtiRetransformClasses;
     holder_.env.functions = &table_;
     holder_.owner = this;
 }
@@ -493,6 +722,17 @@ jvmtiError FakeJvmti::allocate(jlong size, unsigned char** mem) {
     auto* block = static_cast<unsigned char*>(std::malloc(size == 0 ? 1 : static_cast<std::size_t>(size)));
     live_.insert(block);
     *mem = block;
+    return JVMTI_ERROR_NONE;
+}
+
+jvmtiError FakeJvmti::allocateString(const std::string& text, char** out) {
+    unsigned char* memory = nullptr;
+    const jvmtiError error = allocate(static_cast<jlong>(text.size() + 1), &memory);
+    if (error != JVMTI_ERROR_NONE) {
+        return error;
+    }
+    std::memcpy(memory, text.c_str(), text.size() + 1);
+    *out = reinterpret_cast<char*>(memory);
     return JVMTI_ERROR_NONE;
 }
 

@@ -61,6 +61,15 @@ public:
     // Objects the test hands in as arguments; they are not counted as
     // references made by the code under test.
     jstring makeString(const std::string& modifiedUtf8);
+    // A class, known to the fake JVMTI by its signature ("Lcom/example/A;"):
+    // whether it can be modified, and what RetransformClasses answers for it.
+    jclass makeClass(const std::string& signature, bool modifiable = true, jvmtiError refusal = JVMTI_ERROR_NONE);
+    jobjectArray makeObjectArray(const std::vector<jobject>& elements);
+    struct Object;
+    // What a reference points at (null when it is not live), and what an
+    // object array holds now.
+    const Object* objectOf(jobject ref) const { return deref(ref); }
+    std::vector<const Object*> elementsOf(jobjectArray array) const;
 
     // Behaviour switches.
     Outcome getStringUtfChars = Outcome::ok;
@@ -75,6 +84,8 @@ public:
     Outcome findClass = Outcome::ok;
     bool newGlobalRefFails = false;
     Outcome getStaticMethodId = Outcome::ok;
+    jint ensureLocalCapacityResult = JNI_OK;
+    Outcome newObjectArray = Outcome::ok;
     // Runs inside Remap.remap, before it returns: a class load from Java code.
     std::function<void()> onRemap;
     // Runs inside ReleaseStringUTFChars, to look at the world at that moment.
@@ -90,6 +101,8 @@ public:
     int globalRefsDeleted = 0;
     // Deletes of a reference that was not live (double or foreign deletes).
     int badDeletes = 0;
+    // Other uses of a reference that was not live.
+    int badReferences = 0;
     int utfCharsTaken = 0;
     int utfCharsReleased = 0;
     int elementsTaken = 0;
@@ -103,6 +116,11 @@ public:
     std::vector<std::string> callsWithPendingException;
     std::vector<RemapCall> remapCalls;
     std::vector<std::string> foundClasses;
+    std::vector<jint> ensuredCapacities;
+    // Every call, in order.
+    std::vector<std::string> callOrder;
+    // The class FindClass was asked for and the message of each ThrowNew.
+    std::vector<std::pair<std::string, std::string>> thrown;
     jmethodID staticMethodId = nullptr;  // given out by GetStaticMethodID
 
     // Called by the function table.
@@ -110,6 +128,14 @@ public:
         bool isString = false;
         std::string utf;
         std::vector<unsigned char> bytes;
+        // A class: its signature, what FindClass was asked for, and how the
+        // fake JVMTI treats it.
+        std::string signature;
+        bool modifiable = true;
+        jvmtiError refusal = JVMTI_ERROR_NONE;  // what RetransformClasses answers for it
+        // An object array.
+        bool isObjectArray = false;
+        std::vector<Object*> elements;
     };
     static FakeJni& of(JNIEnv* env);
     void record(const char* function, bool allowedWithPending = false);
@@ -123,6 +149,7 @@ public:
     void releaseUtfChars(jstring ref, const char* chars);
     jbyte* takeElements(jbyteArray ref);
     void releaseElements(jbyteArray ref, jbyte* elems, jint mode);
+    jobject argumentRef(Object* object);
 
 private:
     // Standard layout with the JNIEnv first, so that the JNIEnv pointer the
@@ -161,6 +188,18 @@ public:
     jvmtiError addCapabilitiesResult = JVMTI_ERROR_NONE;
     jvmtiError setEventCallbacksResult = JVMTI_ERROR_NONE;
     jvmtiError setEventNotificationModeResult = JVMTI_ERROR_NONE;
+    // Classes and their refusals live in the fake JNI's objects: the
+    // functions below need it. GetLoadedClasses hands out a new local
+    // reference to each of loadedClasses.
+    FakeJni* jni = nullptr;
+    std::vector<jclass> loadedClasses;
+    jvmtiError getLoadedClassesResult = JVMTI_ERROR_NONE;
+    jvmtiError isModifiableClassResult = JVMTI_ERROR_NONE;
+    jvmtiError getClassSignatureResult = JVMTI_ERROR_NONE;
+    jvmtiError getErrorNameResult = JVMTI_ERROR_NONE;
+    bool errorNameGivesNull = false;
+    // When set, every RetransformClasses call fails with it.
+    jvmtiError retransformClassesResult = JVMTI_ERROR_NONE;
 
     // What happened.
     int calls(const std::string& function) const;
@@ -173,12 +212,17 @@ public:
     jvmtiEventMode eventMode = JVMTI_DISABLE;
     jvmtiEvent eventType = JVMTI_MIN_EVENT_TYPE_VAL;
     jthread eventThread = nullptr;
+    // Signatures of each RetransformClasses batch, and of the classes that
+    // got a new definition, in order.
+    std::vector<std::vector<std::string>> retransformBatches;
+    std::vector<std::string> retransformed;
 
     // Called by the function table.
     static FakeJvmti& of(jvmtiEnv* env);
     void record(const char* function);
     jvmtiError allocate(jlong size, unsigned char** mem);
     jvmtiError deallocate(unsigned char* mem);
+    jvmtiError allocateString(const std::string& text, char** out);
 
 private:
     struct Holder {

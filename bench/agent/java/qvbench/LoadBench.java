@@ -98,6 +98,11 @@ public final class LoadBench {
     }
 
     private void read(String jar) throws IOException {
+        readCorpus(jar, names, bytes);
+    }
+
+    /** Appends the binary name and the bytes of each class of the corpus jar, in name order. */
+    public static void readCorpus(String jar, List<String> names, List<byte[]> bytes) throws IOException {
         try (ZipFile zip = new ZipFile(jar)) {
             List<ZipEntry> entries = new ArrayList<>();
             for (Enumeration<? extends ZipEntry> e = zip.entries(); e.hasMoreElements();) {

@@ -43,4 +43,21 @@ final class Check {
             throw new AssertionError(what + ": expected <" + expected + "> but was <" + actual + ">");
         }
     }
+
+    interface Call {
+        void run() throws Exception;
+    }
+
+    /** Runs call, which must throw a T, and returns what it threw. */
+    static <T extends Throwable> T raises(Class<T> type, Call call, String what) {
+        try {
+            call.run();
+        } catch (Throwable thrown) {
+            if (type.isInstance(thrown)) {
+                return type.cast(thrown);
+            }
+            throw new AssertionError(what + ": expected " + type.getName() + " but got " + thrown, thrown);
+        }
+        throw new AssertionError(what + ": expected " + type.getName() + ", nothing was thrown");
+    }
 }

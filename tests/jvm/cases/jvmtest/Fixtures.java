@@ -33,12 +33,27 @@ final class Fixtures {
      * gives: "original", or "rewritten" when the transformer edited it.
      */
     static String run(String binaryName) throws Exception {
-        try (URLClassLoader loader = new URLClassLoader(new URL[] {JAR}, Fixtures.class.getClassLoader())) {
-            Class<?> type = Class.forName(binaryName, true, loader);
-            Check.that(type.getClassLoader() == loader, "%s was not loaded from the fixtures jar", binaryName);
-            Supplier<?> fixture = (Supplier<?>) type.getDeclaredConstructor().newInstance();
-            return String.valueOf(fixture.get());
+        try (URLClassLoader loader = loader()) {
+            return get(load(binaryName, loader));
         }
+    }
+
+    /** A fresh loader of the fixture classes, for cases that keep the classes it loads. */
+    static URLClassLoader loader() {
+        return new URLClassLoader(new URL[] {JAR}, Fixtures.class.getClassLoader());
+    }
+
+    /** Loads and initializes a fixture (binary name) in the given fixtures loader. */
+    static Class<?> load(String binaryName, URLClassLoader loader) throws ClassNotFoundException {
+        Class<?> type = Class.forName(binaryName, true, loader);
+        Check.that(type.getClassLoader() == loader, "%s was not loaded from the fixtures jar", binaryName);
+        return type;
+    }
+
+    /** What a new instance of a loaded fixture gives from get(), with its code as it is now. */
+    static String get(Class<?> type) throws ReflectiveOperationException {
+        Supplier<?> fixture = (Supplier<?>) type.getDeclaredConstructor().newInstance();
+        return String.valueOf(fixture.get());
     }
 
     /** The class file of a fixture as the jar holds it. */

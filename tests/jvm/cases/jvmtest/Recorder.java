@@ -54,6 +54,13 @@ final class Recorder implements Remap.Transformer {
         }
     }
 
+    /** Every class file handed over for a class, oldest first. */
+    List<byte[]> received(String internalName) {
+        synchronized (received) {
+            return new ArrayList<>(received.getOrDefault(internalName, List.of()));
+        }
+    }
+
     Set<String> seen() {
         synchronized (received) {
             return new TreeSet<>(received.keySet());

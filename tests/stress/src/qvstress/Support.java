@@ -80,28 +80,14 @@ final class Support {
         try {
             ByteArrayOutputStream bytes = new ByteArrayOutputStream();
             DataOutputStream out = new DataOutputStream(bytes);
-            out.writeInt(0xCAFEBABE);
-            out.writeShort(0);
-            out.writeShort(52);
-            out.writeShort(8);  // constant pool count: entries 1..7
-            out.writeByte(1);
-            out.writeUTF(internalName);  // #1
-            out.writeByte(7);
-            out.writeShort(1);  // #2 this class
-            out.writeByte(1);
-            out.writeUTF("java/lang/Object");  // #3
-            out.writeByte(7);
-            out.writeShort(3);  // #4 super class
+            writeStart(out, internalName, 8);  // constant pool entries 1..7
             out.writeByte(1);
             out.writeUTF("remapped");  // #5
             out.writeByte(1);
             out.writeUTF("I");  // #6
             out.writeByte(1);
             out.writeUTF("QvPadding");  // #7
-            out.writeShort(0x0021);  // public super
-            out.writeShort(2);
-            out.writeShort(4);
-            out.writeShort(0);  // interfaces
+            writeClassHeader(out);
             if (marker) {
                 out.writeShort(1);
                 out.writeShort(0x0009);  // public static
@@ -128,6 +114,75 @@ final class Support {
         } catch (IOException e) {
             throw new UncheckedIOException(e);
         }
+    }
+
+    /**
+     * A class with one method, {@code public static String tag()}, returning the given text:
+     * two tags give two class files of the same shape, which retransformation accepts.
+     */
+    static byte[] taggedClass(String internalName, String tag) {
+        try {
+            ByteArrayOutputStream bytes = new ByteArrayOutputStream();
+            DataOutputStream out = new DataOutputStream(bytes);
+            writeStart(out, internalName, 10);  // constant pool entries 1..9
+            out.writeByte(1);
+            out.writeUTF("tag");  // #5
+            out.writeByte(1);
+            out.writeUTF("()Ljava/lang/String;");  // #6
+            out.writeByte(1);
+            out.writeUTF("Code");  // #7
+            out.writeByte(1);
+            out.writeUTF(tag);  // #8
+            out.writeByte(8);
+            out.writeShort(8);  // #9 the string
+            writeClassHeader(out);
+            out.writeShort(0);  // fields
+            out.writeShort(1);  // methods
+            out.writeShort(0x0009);  // public static
+            out.writeShort(5);
+            out.writeShort(6);
+            out.writeShort(1);
+            out.writeShort(7);  // Code
+            out.writeInt(15);
+            out.writeShort(1);  // max_stack
+            out.writeShort(0);  // max_locals
+            out.writeInt(3);
+            out.writeByte(0x12);  // ldc #9
+            out.writeByte(9);
+            out.writeByte(0xB0);  // areturn
+            out.writeShort(0);  // exception table
+            out.writeShort(0);  // attributes
+            out.writeShort(0);  // class attributes
+            out.flush();
+            return bytes.toByteArray();
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+    }
+
+    // A class file's start, version 52, up to the first four constants: #1 the name, #2 this
+    // class, #3 "java/lang/Object", #4 the super class.
+    private static void writeStart(DataOutputStream out, String internalName, int poolCount) throws IOException {
+        out.writeInt(0xCAFEBABE);
+        out.writeShort(0);
+        out.writeShort(52);
+        out.writeShort(poolCount);
+        out.writeByte(1);
+        out.writeUTF(internalName);  // #1
+        out.writeByte(7);
+        out.writeShort(1);  // #2 this class
+        out.writeByte(1);
+        out.writeUTF("java/lang/Object");  // #3
+        out.writeByte(7);
+        out.writeShort(3);  // #4 super class
+    }
+
+    // After the constant pool: public, this class #2, super class #4, no interfaces.
+    private static void writeClassHeader(DataOutputStream out) throws IOException {
+        out.writeShort(0x0021);  // public super
+        out.writeShort(2);
+        out.writeShort(4);
+        out.writeShort(0);  // interfaces
     }
 
     static String binaryName(String internalName) {

@@ -115,6 +115,12 @@ public final class TwoCopiesCase {
         b.call("detach");
         b.call("detach");  // harmless
         Support.check(!b.init(), "initNative after detach returned true");
+        try {
+            b.call("retransformLoaded");
+            Support.fail("retransformLoaded after detach did not throw");
+        } catch (IllegalStateException expected) {
+            // As before initNative: this copy no longer transforms anything.
+        }
         return new WeakReference<>(b.loader);
     }
 

@@ -1,5 +1,11 @@
 package qv.vantrel.quorvane;
 
+import java.util.ArrayList;
+import java.util.LinkedHashSet;
+import java.util.List;
+import java.util.Objects;
+import java.util.Set;
+
 /**
  * Entry point of the Quorvane native agent: load-time class rewriting from inside
  * the running application.
@@ -74,7 +80,8 @@ public final class Quorvane {
      * before {@code initNative()}, is harmless.
      *
      * <p>Classes this copy rewrote stay rewritten. To give them their original code back
-     * first, remove the filters that select them and retransform them before detaching.
+     * first, remove the filters that select them ({@link #clearIncludes()}) and call
+     * {@link #retransformLoaded()} before detaching.
      */
     public static native void detach();
 
@@ -169,4 +176,89 @@ public final class Quorvane {
     // Hands log settings to the library (see LogSettings); null when applied, else
     // the UTF-8 bytes of what the log writes to.
     static native byte[] configureLog(int level, byte[] file, int console, byte[] problem);
+
+    // Retransformation: classes loaded before initNative(), and undoing a rewrite.
+
+    /**
+     * Sends classes through the transformer again, now, as if they were loading: for classes
+     * loaded before {@link #initNative()}, and to bring loaded classes in line with changed
+     * filters or a changed transformer.
+     *
+     * <p>The filters decide for each class as for a loading class. A selected class is handed
+     * to the transformer with its original class file (the bytes it was first defined with, so
+     * a rewrite is never applied on top of an earlier one), and what the transformer returns
+     * becomes the class's new definition. A class the filters pass over now, or for which the
+     * transformer returns null or throws, gets its original definition back. Methods running at
+     * that moment finish in the old code; every later call runs the new one.
+     *
+     * <p>Retransformation may change method bodies and constants, not the shape of a class: a
+     * new class file that adds or removes a method or field, or changes the class's hierarchy or
+     * modifiers, is refused, and so is one that is not a valid class file and any class the JVM
+     * cannot modify (arrays, primitives, hidden classes such as lambdas). A refused class keeps
+     * the definition it had; every other class is still retransformed, and then one
+     * {@link RetransformException} names each refusal and its reason.
+     *
+     * <p>Any thread may call it at any time after {@code initNative()}, also while classes load
+     * and from inside a transformer. The log gets an info line before and after, the usual line
+     * for each class, and an error line for each refusal.
+     *
+     * @param classes the classes; a class given twice is retransformed once
+     * @return how many classes were retransformed
+     * @throws NullPointerException if the array or one of its elements is null; nothing is
+     *     retransformed then
+     * @throws IllegalStateException if {@link #initNative()} has not succeeded
+     * @throws RetransformException if the JVM refused some of the classes, once every other
+     *     class has been retransformed
+     */
+    public static int retransform(Class<?>... classes) {
+        Objects.requireNonNull(classes, "classes");
+        Set<Class<?>> distinct = new LinkedHashSet<>();
+        for (Class<?> type : classes) {
+            distinct.add(Objects.requireNonNull(type, "classes holds null"));
+        }
+        return retransformDistinct(distinct.toArray(new Class<?>[0]));
+    }
+
+    /**
+     * Retransforms, as {@link #retransform} does, every loaded class that the filters select now
+     * and every loaded class Quorvane has replaced before: after {@code addInclude(...)} the
+     * newly selected classes are rewritten, and after {@code removeInclude(...)} or
+     * {@code addExclude(...)} the classes no longer selected get their original code back.
+     * Classes the JVM cannot modify (arrays, primitives, hidden classes such as lambdas) and
+     * Quorvane's own classes are left out without a word.
+     *
+     * <p>Replaced classes are known by name: a class of the same name loaded by another class
+     * loader, or one whose original code is already back, is retransformed too, which gives it
+     * the code the filters decide, and is counted.
+     *
+     * @return how many classes were retransformed
+     * @throws IllegalStateException if {@link #initNative()} has not succeeded, or the JVM could
+     *     not list its classes
+     * @throws RetransformException if the JVM refused some of the classes, once every other
+     *     class has been retransformed
+     */
+    public static int retransformLoaded() {
+        return retransformDistinct(loadedClassesToRetransform());
+    }
+
+    private static int retransformDistinct(Class<?>[] classes) {
+        Class<?>[] refusedClasses = new Class<?>[classes.length];
+        String[] refusedReasons = new String[classes.length];
+        int retransformed = retransformNative(classes, refusedClasses, refusedReasons);
+        List<RetransformException.Failure> failures = new ArrayList<>();
+        for (int i = 0; i < refusedClasses.length && refusedClasses[i] != null; i++) {
+            failures.add(new RetransformException.Failure(refusedClasses[i], refusedReasons[i]));
+        }
+        if (!failures.isEmpty()) {
+            throw new RetransformException(failures, retransformed);
+        }
+        return retransformed;
+    }
+
+    /** Retransforms distinct, non-null classes; stores each refusal at one index of the two arrays. */
+    private static native int retransformNative(Class<?>[] classes, Class<?>[] refusedClasses,
+            String[] refusedReasons);
+
+    /** The loaded classes {@link #retransformLoaded()} takes. */
+    private static native Class<?>[] loadedClassesToRetransform();
 }

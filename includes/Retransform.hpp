@@ -1,0 +1,59 @@
+#pragma once
+
+#include <jni.h>
+#include <jvmti.h>
+
+#include <string>
+#include <vector>
+
+// Retransformation of loaded classes, behind Quorvane.retransform(...) and
+// Quorvane.retransformLoaded(): the VM sends each class through the hook
+// again, with the class file it was first defined with, and the hook decides
+// by the filters as for a loading class.
+//
+// Any thread, concurrently with class loading, filter edits, initNative and
+// each other, and from inside a transformer. No lock of the library is held
+// across a call into the VM.
+namespace Quorvane::Retransform {
+
+// A class the VM would not retransform, and why.
+struct Refusal {
+    jclass klass;  // a local reference the caller owns
+    jvmtiError error;
+    std::string reason;  // the error's JVMTI name
+};
+
+// The JVMTI name of an error (JVMTI_ERROR_INVALID_CLASS, ...) as the VM
+// gives it, or "JVMTI error <number>" when it gives none.
+std::string errorName(jvmtiEnv* jvmti, jvmtiError error);
+
+// Retransforms the classes (local references; the caller keeps them): one
+// batch for the VM, and when the VM refuses it, each half on its own, down to
+// single classes, so that one bad class never stops the others. Classes the
+// VM cannot modify are refused without asking. Logs a line before and after,
+// and one error line a refusal. Returns how many classes were retransformed;
+// appends the refusals.
+int retransformClasses(jvmtiEnv* jvmti, const std::vector<jclass>& classes, std::vector<Refusal>& refusals);
+
+// Appends to selected the loaded classes retransformLoaded() takes: those the
+// VM can modify, outside the library's own package, that the filters select
+// now or that the hook replaced before. They are local references the caller
+// deletes; every other one is deleted here as it is passed over. Returns the
+// VM's error when it could not list its classes (logged), nothing selected.
+jvmtiError selectLoaded(jvmtiEnv* jvmti, JNIEnv* env, std::vector<jclass>& selected);
+
+// The natives' bodies. jvmti is the agent's environment, null before a
+// successful initNative, which raises IllegalStateException.
+//
+// Retransforms the classes of the array; for each refusal, stores the class
+// and its reason at the same index of refusedClasses and refusedReasons (each
+// as long as classes). Returns how many classes were retransformed. When the
+// VM has no memory left to hold the classes, none is retransformed and
+// OutOfMemoryError is raised.
+jint retransformArray(JNIEnv* env, jvmtiEnv* jvmti, jobjectArray classes, jobjectArray refusedClasses,
+                      jobjectArray refusedReasons);
+// The classes selectLoaded picks, as a Class[]; null with an exception pending
+// when they could not be listed.
+jobjectArray loadedClassesArray(JNIEnv* env, jvmtiEnv* jvmti);
+
+}  // namespace Quorvane::Retransform
