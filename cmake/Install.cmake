@@ -1,8 +1,8 @@
 # cmake --install: the usual Linux layout under the prefix
 #   lib/libquorvane.so                  (lib/<multiarch>/ when the prefix is /usr)
 #   share/java/quorvane-<v>.jar         and the link share/java/quorvane.jar
-#   share/maven-repo/qv/vantrel/quorvane/<v>/quorvane-<v>.jar and .pom
-# and, only when asked for, the same jar and pom straight into a local Maven
+#   share/maven-repo/qv/vantrel/quorvane/<v>/quorvane-<v>.jar, .pom, -sources.jar, -javadoc.jar
+# and, only when asked for, the same files straight into a local Maven
 # repository, with no Maven plugin needed:
 #   cmake --install <build> --component maven-local --prefix ~/.m2/repository
 include(GNUInstallDirs)
@@ -27,4 +27,13 @@ if(TARGET quorvane_jar)
   install(FILES ${_jar} DESTINATION ${_maven_path} RENAME ${_jar_name} COMPONENT maven-local EXCLUDE_FROM_ALL)
   install(FILES ${QUORVANE_POM} DESTINATION ${_maven_path}
     RENAME ${QUORVANE_MAVEN_ARTIFACT}-${_version}.pom COMPONENT maven-local EXCLUDE_FROM_ALL)
+
+  # Sources and API documentation beside the jar, under the names IDEs look for.
+  foreach(_classifier sources javadoc)
+    string(TOUPPER ${_classifier} _upper)
+    set(_file ${QUORVANE_${_upper}_JAR})
+    set(_name ${QUORVANE_MAVEN_ARTIFACT}-${_version}-${_classifier}.jar)
+    install(FILES ${_file} DESTINATION ${CMAKE_INSTALL_DATADIR}/maven-repo/${_maven_path} RENAME ${_name} COMPONENT runtime)
+    install(FILES ${_file} DESTINATION ${_maven_path} RENAME ${_name} COMPONENT maven-local EXCLUDE_FROM_ALL)
+  endforeach()
 endif()

@@ -37,8 +37,17 @@ rm -rf build-fuzz/corpus && mkdir -p build-fuzz/corpus
 timeout 300 build-fuzz/fuzz/filter_fuzzer -max_total_time=60 -timeout=10 -print_final_stats=1 \
   -artifact_prefix=build-fuzz/ build-fuzz/corpus fuzz/corpus
 
-# Last, so that CTest's summary of the main suite closes the output.
-echo "== build and test (g++; real-JVM cases on JDK 17 and, when installed, JDK 25)"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== build (g++; the library for x86-64 and, cross-compiled, for aarch64)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVANE_AARCH64=ON
 cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs"
+
+# The real-JVM cases on an aarch64 JDK 17 under qemu-user, with the jar's
+# aarch64 copy; the first run unpacks that JDK into build/jdk17-aarch64.
+echo "== real-JVM cases on aarch64, emulated (ctest -L jdk17-aarch64)"
+began=$SECONDS
+ctest --test-dir build --output-on-failure -j"$jobs" -L jdk17-aarch64 --no-tests=error
+echo "== emulated aarch64 stage: $((SECONDS - began)) s"
+
+# Last, so that CTest's summary of the main suite closes the output.
+echo "== test (native, library and install checks; real-JVM cases on JDK 17 and, when installed, JDK 25)"
+ctest --test-dir build --output-on-failure -j"$jobs" -LE jdk17-aarch64

@@ -16,8 +16,9 @@ import java.util.stream.Stream;
  * <p>{@code two-loaders <jar> <jar-only|library-path>}: two class loaders load the
  * Quorvane class from the jar at the same moment; both must end up with working natives
  * and no extracted copy may stay behind. {@code missing <jar> <platform>}: when neither
- * java.library.path nor the jar has a library for the platform, loading must fail with an
- * UnsatisfiedLinkError that names the platform and what was looked for.
+ * java.library.path nor the jar has a library for the platform ({@code this}: the machine's
+ * own), loading must fail with an UnsatisfiedLinkError that names the platform and what was
+ * looked for.
  */
 public final class LoadingCases {
     private static final String QUORVANE = "qv.vantrel.quorvane.Quorvane";
@@ -25,7 +26,7 @@ public final class LoadingCases {
     public static void main(String[] args) throws Exception {
         switch (args[0]) {
             case "two-loaders" -> twoLoaders(Paths.get(args[1]), args[2]);
-            case "missing" -> missing(Paths.get(args[1]), args[2]);
+            case "missing" -> missing(Paths.get(args[1]), args[2].equals("this") ? thisPlatform() : args[2]);
             default -> throw new IllegalArgumentException(args[0]);
         }
         System.out.println("ok: " + String.join(" ", args));
@@ -94,6 +95,15 @@ public final class LoadingCases {
             return;
         }
         throw new AssertionError("loading succeeded without a native library");
+    }
+
+    /** The jar folder for this JVM's machine, written out apart from the loader's own mapping. */
+    private static String thisPlatform() {
+        return switch (System.getProperty("os.arch")) {
+            case "amd64", "x86_64" -> "linux-x86_64";
+            case "aarch64", "arm64" -> "linux-aarch64";
+            default -> throw new IllegalStateException("no expectation for os.arch=" + System.getProperty("os.arch"));
+        };
     }
 
     private static void check(boolean condition, String what) {

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix, as a user would, and checks the
 # layout: the library, the versioned jar and its link, the Maven repository
-# layout (pom with the jar's coordinates), the local-repository component, and
+# layout (pom with the jar's coordinates, sources and javadoc jars), the
+# local-repository component, a library for each platform in the jar, and
 # that the installed jar alone loads the library in a real JVM.
-# Usage: check-install.sh BUILD_DIR JAVA CASES_JAR VERSION WORK_DIR
+# Usage: check-install.sh BUILD_DIR JAVA CASES_JAR VERSION WORK_DIR "PLATFORM..."
 set -uo pipefail
-build=$1 java=$2 cases_jar=$3 version=$4 work=$5
+build=$1 java=$2 cases_jar=$3 version=$4 work=$5 platforms=$6
 rm -rf "$work" && mkdir -p "$work" || exit 2
 prefix=$work/prefix m2=$work/m2
 failed=0
@@ -15,18 +16,29 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || fail "c
 cmake --install "$build" --component maven-local --prefix "$m2" >>"$work/install.log" 2>&1 || fail "maven-local install failed"
 
 maven=qv/vantrel/quorvane/$version
-for f in "lib/libquorvane.so" "share/java/quorvane-$version.jar" "share/maven-repo/$maven/quorvane-$version.jar" \
-         "share/maven-repo/$maven/quorvane-$version.pom"; do
+maven_files=("quorvane-$version.jar" "quorvane-$version.pom" "quorvane-$version-sources.jar" "quorvane-$version-javadoc.jar")
+for f in "lib/libquorvane.so" "share/java/quorvane-$version.jar" "${maven_files[@]/#/share/maven-repo/$maven/}"; do
   [ -f "$prefix/$f" ] || fail "missing $f"
 done
 [ "$(readlink "$prefix/share/java/quorvane.jar")" = "quorvane-$version.jar" ] || fail "share/java/quorvane.jar is not a link to quorvane-$version.jar"
-for f in "quorvane-$version.jar" "quorvane-$version.pom"; do
+for f in "${maven_files[@]}"; do
   [ -f "$m2/$maven/$f" ] || fail "maven-local: missing $maven/$f"
+done
+jar_tool=$(dirname "$java")/jar
+repo=$prefix/share/maven-repo/$maven
+# Listed first and searched after: grep -q would cut a listing short under pipefail.
+sources=$("$jar_tool" tf "$repo/quorvane-$version-sources.jar")
+grep -qx "qv/vantrel/quorvane/Quorvane.java" <<<"$sources" || fail "the sources jar has no Quorvane.java"
+javadoc=$("$jar_tool" tf "$repo/quorvane-$version-javadoc.jar")
+grep -qx "qv/vantrel/quorvane/Quorvane.html" <<<"$javadoc" || fail "the javadoc jar has no page for Quorvane"
+entries=$("$jar_tool" tf "$prefix/share/java/quorvane.jar")
+for platform in $platforms; do
+  grep -qx "native/$platform/libquorvane.so" <<<"$entries" || fail "the installed jar has no native/$platform/libquorvane.so"
 done
 pom=$prefix/share/maven-repo/$maven/quorvane-$version.pom
 grep -q "<groupId>qv.vantrel</groupId>" "$pom" && grep -q "<artifactId>quorvane</artifactId>" "$pom" \
   && grep -q "<version>$version</version>" "$pom" || fail "the pom does not carry qv.vantrel:quorvane:$version"
-mkdir -p "$work/unpacked" && (cd "$work/unpacked" && "$(dirname "$java")/jar" xf "$prefix/share/java/quorvane.jar" META-INF)
+mkdir -p "$work/unpacked" && (cd "$work/unpacked" && "$jar_tool" xf "$prefix/share/java/quorvane.jar" META-INF)
 cmp -s "$pom" "$work/unpacked/META-INF/maven/qv.vantrel/quorvane/pom.xml" \
   || fail "the installed pom differs from the one inside the jar"
 grep -q "^Automatic-Module-Name: qv.vantrel.quorvane" "$work/unpacked/META-INF/MANIFEST.MF" \

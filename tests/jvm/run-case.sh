@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Runs one real-JVM test case: a fresh working directory, -Xcheck:jni, and a
 # failure for a non-zero exit, any -Xcheck:jni warning or a VM crash file.
-# Usage: run-case.sh --java J --lib-dir D --work-dir W --classpath CP [--env NAME=VALUE]... -- [jvm args] Main [args]
+# Usage: run-case.sh --java J [--launcher L] --lib-dir D --work-dir W --classpath CP [--env NAME=VALUE]...
+#                    -- [jvm args] Main [args]
+# With --launcher, J runs as `L J ...` (an emulator for a JDK of another
+# architecture), and the JVM learns L from -Dquorvane.test.launcher so that
+# the cases start their child JVMs the same way.
 set -uo pipefail
 
-java="" lib_dir="" work_dir="" classpath=""
+java="" launcher="" lib_dir="" work_dir="" classpath=""
 env_vars=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --java) java=$2; shift 2 ;;
+    --launcher) launcher=$2; shift 2 ;;
     --lib-dir) lib_dir=$2; shift 2 ;;
     --work-dir) work_dir=$2; shift 2 ;;
     --classpath) classpath=$2; shift 2 ;;
@@ -20,14 +25,26 @@ done
 
 rm -rf "$work_dir" && mkdir -p "$work_dir" && cd "$work_dir" || exit 2
 
-extra=()
+run=("$java") extra=()
+if [ -n "$launcher" ]; then
+  run=("$launcher" "$java")
+  # The JDK's default way of starting a process runs its own helper binary,
+  # which the host cannot execute; vfork execs the launcher directly.
+  extra+=(-Dquorvane.test.launcher="$launcher" -Djdk.lang.Process.launchMechanism=VFORK)
+fi
 # JDK 24 and later warn about native access unless the application allows it.
-feature=$("$java" -XshowSettings:properties -version 2>&1 | sed -n 's/^ *java\.version = \([0-9]*\).*/\1/p')
+# The JDK's release file tells its version without a JVM start (seconds, emulated).
+release=$(dirname "$java")/../release
+if [ -f "$release" ]; then
+  feature=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$release")
+else
+  feature=$("${run[@]}" -XshowSettings:properties -version 2>&1 | sed -n 's/^ *java\.version = \([0-9]*\).*/\1/p')
+fi
 if [ "${feature:-17}" -ge 24 ] 2>/dev/null; then
   extra+=(--enable-native-access=ALL-UNNAMED)
 fi
 
-env "${env_vars[@]}" "$java" -Xcheck:jni "${extra[@]}" -Djava.library.path="$lib_dir" -cp "$classpath" "$@" >stdout.txt 2>stderr.txt
+env "${env_vars[@]}" "${run[@]}" -Xcheck:jni "${extra[@]}" -Djava.library.path="$lib_dir" -cp "$classpath" "$@" >stdout.txt 2>stderr.txt
 status=$?
 
 failed=0

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Checks what libquorvane.so shows to the process that loads it: exactly the
-# natives of qv.vantrel.quorvane.Quorvane exported, no run-time dependency beyond the C and C++
-# runtimes (spdlog and fmt are compiled in), and marked never to be unloaded.
+# natives of qv.vantrel.quorvane.Quorvane exported, no run-time dependency
+# beyond the C and C++ runtimes (spdlog and fmt are compiled in), marked never
+# to be unloaded, and built as 64-bit code for the machine its jar folder names.
+# Usage: check-library.sh LIB [MACHINE]   (MACHINE as readelf -h names it; default: X86-64)
 set -uo pipefail
 lib=$1
+machine=${2:-X86-64}
 failed=0
 
 expected="Java_qv_vantrel_quorvane_Quorvane_addExclude
@@ -25,7 +28,7 @@ if [ "$exported" != "$expected" ]; then
 fi
 
 needed=$(readelf -d "$lib" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort)
-allowed='^(libc\.so\.6|libm\.so\.6|libstdc\+\+\.so\.6|libgcc_s\.so\.1|ld-linux-x86-64\.so\.2|libpthread\.so\.0)$'
+allowed='^(libc\.so\.6|libm\.so\.6|libstdc\+\+\.so\.6|libgcc_s\.so\.1|ld-linux-x86-64\.so\.2|ld-linux-aarch64\.so\.1|libpthread\.so\.0)$'
 unexpected=$(echo "$needed" | grep -Ev "$allowed")
 if [ -n "$unexpected" ]; then
   echo "unexpected run-time dependencies: $unexpected"
@@ -42,5 +45,11 @@ if ! readelf -h "$lib" | grep -q 'ELF64'; then
   failed=1
 fi
 
-[ $failed -eq 0 ] && echo "library checks passed: $(echo "$exported" | wc -l) natives exported; needs: $(echo $needed)"
+built_for=$(readelf -h "$lib" | sed -n 's/^ *Machine: *//p')
+if ! echo "$built_for" | grep -q -- "$machine\$"; then
+  echo "the library is built for $built_for, not $machine"
+  failed=1
+fi
+
+[ $failed -eq 0 ] && echo "library checks passed: $built_for; $(echo "$exported" | wc -l) natives exported; needs: $(echo $needed)"
 exit $failed

@@ -19,8 +19,8 @@ import qv.vantrel.quorvane.remapper.Remap;
  * Each selected class must reach remap exactly once and no other class at all.
  */
 public final class ConcurrentLoadCase {
-    private static final int ROUNDS = 4;
-    private static final int CLASSES_PER_SIDE = 1500;
+    private static final int ROUNDS = Support.size(4, 2);
+    private static final int CLASSES_PER_SIDE = Support.size(1500, 400);
     private static final int LOADERS = 8;
 
     private ConcurrentLoadCase() {

@@ -18,7 +18,7 @@ import qv.vantrel.quorvane.remapper.Remap;
  * crash, hang or complain under -Xcheck:jni.
  */
 public final class ExitDuringLoadCase {
-    private static final int CHILDREN = 50;
+    private static final int CHILDREN = Support.size(50, 8);
     private static final int AT_ONCE = 2;
     private static final int LOADING_THREADS = 8;
     private static final long CHILD_TIMEOUT_S = 60;

@@ -18,7 +18,7 @@ import qv.vantrel.quorvane.Quorvane;
  * hang or draw a -Xcheck:jni warning, and every edit must still be in force afterwards.
  */
 public final class LogStartCase {
-    private static final int CHILDREN = 20;
+    private static final int CHILDREN = Support.size(20, 5);
     private static final int EDITORS = 4;
 
     private LogStartCase() {

@@ -299,11 +299,36 @@ final class Support {
         }
     }
 
-    /** The command line of a child JVM set up like this one: -Xcheck:jni, same library and classpath. */
+    /** Set by the harness when this JVM runs under a launcher (an emulator): children must too. */
+    private static final String LAUNCHER = "quorvane.test.launcher";
+
+    /** Set by the harness for a JDK that runs the cases many times slower (an emulated one). */
+    private static final String SMALL = "quorvane.test.small";
+
+    /** How much of something a case does: the full amount, or the small one on a slow JDK. */
+    static int size(int full, int small) {
+        return Boolean.getBoolean(SMALL) ? small : full;
+    }
+
+    /**
+     * The command line of a child JVM set up like this one: -Xcheck:jni, same library and classpath, and
+     * started through the same launcher when there is one.
+     */
     static List<String> childJvm(List<String> jvmArgs, String mainClass, String... args) {
         List<String> command = new ArrayList<>();
+        String launcher = System.getProperty(LAUNCHER);
+        if (launcher != null) {
+            command.add(launcher);
+        }
         command.add(Paths.get(System.getProperty("java.home"), "bin", "java").toString());
         command.add("-Xcheck:jni");
+        if (launcher != null) {
+            command.add("-D" + LAUNCHER + "=" + launcher);
+            command.add("-Djdk.lang.Process.launchMechanism=VFORK");
+        }
+        if (Boolean.getBoolean(SMALL)) {
+            command.add("-D" + SMALL + "=true");
+        }
         if (Runtime.version().feature() >= 24) {
             command.add("--enable-native-access=ALL-UNNAMED");
         }

@@ -23,9 +23,6 @@ import java.util.Locale;
 final class NativeLibrary {
     static final String NAME = "quorvane";
 
-    /** The platforms whose library the jar carries, for the error message. */
-    private static final String SHIPPED = "linux-x86_64";
-
     /** Where extracted copies go; defaults to {@code java.io.tmpdir} (set it where /tmp is noexec). */
     static final String TMPDIR_PROPERTY = "qv.vantrel.quorvane.tmpdir";
 
@@ -87,7 +84,10 @@ final class NativeLibrary {
         return new FileAttribute<?>[0];
     }
 
-    /** The jar's folder name for this machine, e.g. {@code linux-x86_64}. */
+    /**
+     * The jar's folder name for this machine, e.g. {@code linux-x86_64}: JDKs say amd64 or
+     * x86_64, and aarch64 or arm64, for the two architectures the jar carries.
+     */
     static String platform() {
         String os = System.getProperty("os.name", "unknown").toLowerCase(Locale.ROOT).replaceAll("[^a-z0-9]+", "");
         String arch = System.getProperty("os.arch", "unknown").toLowerCase(Locale.ROOT);
@@ -102,7 +102,7 @@ final class NativeLibrary {
     private static UnsatisfiedLinkError failure(String jarProblem, UnsatisfiedLinkError fromLibraryPath, Throwable cause) {
         UnsatisfiedLinkError error = new UnsatisfiedLinkError("Quorvane: cannot load " + System.mapLibraryName(NAME)
                 + " on os.name=" + System.getProperty("os.name") + ", os.arch=" + System.getProperty("os.arch")
-                + " (platform " + platform() + "; this jar ships " + SHIPPED + "). Looked on java.library.path ["
+                + " (platform " + platform() + "; this jar ships " + NativePlatforms.SHIPPED + "). Looked on java.library.path ["
                 + System.getProperty("java.library.path") + "]: " + fromLibraryPath.getMessage()
                 + "; then in the jar: " + jarProblem);
         if (cause != null) {

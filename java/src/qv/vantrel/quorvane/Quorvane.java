@@ -11,9 +11,9 @@ import java.util.Set;
  * the running application.
  *
  * <p>Loading this class loads the native library {@code libquorvane.so}: from
- * {@code java.library.path} when it is there, otherwise the linux-x86_64 copy inside
- * quorvane.jar; an {@link UnsatisfiedLinkError} names the platform and what was looked
- * for when neither fits. On JDK 24 and later, allow native access to avoid the JVM's
+ * {@code java.library.path} when it is there, otherwise the copy inside quorvane.jar for
+ * this platform (Linux on x86-64 or aarch64); an {@link UnsatisfiedLinkError} names the
+ * platform and what was looked for when neither fits. On JDK 24 and later, allow native access to avoid the JVM's
  * warning: {@code --enable-native-access=ALL-UNNAMED} with the jar on the class path,
  * {@code --enable-native-access=qv.vantrel.quorvane} with it on the module path, or
  * {@code Enable-Native-Access: ALL-UNNAMED} in the manifest of an application started
