@@ -269,10 +269,10 @@ TEST_P(RetransformBatches, EveryClassDoneOrRefusedOnce) {
     vm.jvmti.getClassSignatureResult = c.signatureFails;
     std::vector<jclass> classes;
     std::vector<std::string> accepted;
-    for (const ClassSpec& spec : c.classes) {
-        classes.push_back(vm.jni.makeClass(spec.signature, spec.modifiable, spec.refusal));
-        if (spec.modifiable && spec.refusal == JVMTI_ERROR_NONE) {
-            accepted.push_back(spec.signature);
+    for (const ClassSpec& wanted : c.classes) {
+        classes.push_back(vm.jni.makeClass(wanted.signature, wanted.modifiable, wanted.refusal));
+        if (wanted.modifiable && wanted.refusal == JVMTI_ERROR_NONE) {
+            accepted.push_back(wanted.signature);
         }
     }
     LogCapture log;
