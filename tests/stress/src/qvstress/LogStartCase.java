@@ -1,13 +1,9 @@
 package qvstress;
 
-import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
-import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.CountDownLatch;
-import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
 import qv.vantrel.quorvane.Quorvane;
 
@@ -32,26 +28,10 @@ public final class LogStartCase {
         Support.watchdog(150, "log start under filter edits");
         List<String> problems = new ArrayList<>();
         for (int n = 0; n < CHILDREN; n++) {
-            Path dir = Files.createDirectories(Paths.get("child-" + n));
-            Process child = new ProcessBuilder(Support.childJvm(List.of("-XX:ErrorFile=hs_err_pid%p.log"),
-                    "qvstress.LogStartCase", "child")).directory(dir.toFile()).redirectErrorStream(true)
-                    .redirectOutput(dir.resolve("output.txt").toFile()).start();
-            if (!child.waitFor(60, TimeUnit.SECONDS)) {
-                child.destroyForcibly().waitFor();
-                problems.add(dir + ": hung");
-                continue;
-            }
-            String output = Files.readString(dir.resolve("output.txt"), StandardCharsets.ISO_8859_1);
-            if (child.exitValue() != 0 || !output.contains("edits in force")) {
-                problems.add(dir + ": exit status " + child.exitValue());
-            }
-            try (var files = Files.list(dir)) {
-                if (files.anyMatch(p -> p.getFileName().toString().startsWith("hs_err"))) {
-                    problems.add(dir + ": crashed (hs_err file)");
-                }
-            }
-            for (String line : Support.jniComplaints(dir.resolve("output.txt"))) {
-                problems.add(dir + ": " + line);
+            Support.Child child = Support.runChild(Paths.get("child-" + n), 60, "qvstress.LogStartCase", "child");
+            problems.addAll(child.trouble());
+            if (child.status() != 0 || !child.output().contains("edits in force")) {
+                problems.add("child-" + n + ": exit status " + child.status());
             }
         }
         problems.forEach(System.out::println);

@@ -2,13 +2,11 @@ package qvstress;
 
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
-import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.ConcurrentHashMap;
-import java.util.concurrent.TimeUnit;
 import qv.vantrel.quorvane.Quorvane;
 import qv.vantrel.quorvane.remapper.Remap;
 
@@ -141,32 +139,15 @@ public final class NestingLimitsCase {
         Support.watchdog(150, "self-loading transformers");
         List<String> problems = new ArrayList<>();
         for (String program : List.of("child-concat", "child-merge")) {
-            Path dir = Files.createDirectories(Paths.get(program));
-            List<String> command = Support.childJvm(List.of("-XX:ErrorFile=hs_err_pid%p.log"),
-                    "qvstress.NestingLimitsCase", program);
-            Process child = new ProcessBuilder(command).directory(dir.toFile()).redirectErrorStream(true)
-                    .redirectOutput(dir.resolve("output.txt").toFile()).start();
-            if (!child.waitFor(60, TimeUnit.SECONDS)) {
-                child.destroyForcibly().waitFor();
-                problems.add(program + ": hung");
-                continue;
-            }
-            String output = Files.readString(dir.resolve("output.txt"), StandardCharsets.ISO_8859_1);
-            String log = Files.readString(dir.resolve("libagent.log"), StandardCharsets.ISO_8859_1);
-            int status = child.exitValue();
+            Support.Child child = Support.runChild(Paths.get(program), 60, "qvstress.NestingLimitsCase", program);
+            problems.addAll(child.trouble());
+            String log = Files.readString(Paths.get(program, "libagent.log"), StandardCharsets.ISO_8859_1);
+            int status = child.status();
             // Finished, or failed the ordinary way: an exception the JVM reported.
-            boolean finished = status == 0 && output.contains("child done");
-            boolean javaFailure = status == 1 && output.contains("Exception");
+            boolean finished = status == 0 && child.output().contains("child done");
+            boolean javaFailure = status == 1 && child.output().contains("Exception");
             if (!finished && !javaFailure) {
                 problems.add(program + ": exit status " + status);
-            }
-            try (var files = Files.list(dir)) {
-                if (files.anyMatch(p -> p.getFileName().toString().startsWith("hs_err"))) {
-                    problems.add(program + ": crashed (hs_err file)");
-                }
-            }
-            for (String line : Support.jniComplaints(dir.resolve("output.txt"))) {
-                problems.add(program + ": " + line);
             }
             // What failed, if anything, is named in the log.
             if (!finished && !log.contains("loaded unchanged: ") && !log.contains("Never remapped")) {

@@ -341,6 +341,39 @@ final class Support {
         return command;
     }
 
+    /** What a child JVM left: its exit status (-1 when it hung and was ended), its output and any trouble. */
+    record Child(int status, String output, List<String> trouble) {
+    }
+
+    /**
+     * Runs a child JVM (see childJvm) in dir, output and error to dir/output.txt, and waits for it.
+     * Trouble: a hang, a VM crash file, a JNI misuse or a fatal error in its output.
+     */
+    static Child runChild(Path dir, long timeoutSeconds, String mainClass, String... args) throws Exception {
+        Files.createDirectories(dir);
+        Path output = dir.resolve("output.txt");
+        Process process = new ProcessBuilder(childJvm(List.of("-XX:ErrorFile=hs_err_pid%p.log"), mainClass, args))
+                .directory(dir.toFile()).redirectErrorStream(true).redirectOutput(output.toFile()).start();
+        List<String> trouble = new ArrayList<>();
+        int status;
+        if (process.waitFor(timeoutSeconds, TimeUnit.SECONDS)) {
+            status = process.exitValue();
+        } else {
+            process.destroyForcibly().waitFor();
+            status = -1;
+            trouble.add(dir + ": hung");
+        }
+        try (var files = Files.list(dir)) {
+            if (files.anyMatch(p -> p.getFileName().toString().startsWith("hs_err"))) {
+                trouble.add(dir + ": crashed (hs_err file)");
+            }
+        }
+        for (String line : jniComplaints(output)) {
+            trouble.add(dir + ": " + line);
+        }
+        return new Child(status, Files.readString(output, StandardCharsets.ISO_8859_1), trouble);
+    }
+
     /** Lines of a child's output that show a JNI misuse or a VM crash. */
     static List<String> jniComplaints(Path output) throws IOException {
         List<String> bad = new ArrayList<>();
