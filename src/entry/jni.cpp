@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "Instrument.hpp"
 #include "Logger.hpp"
 #include "callbacks.hpp"
 #include "entry.hpp"
@@ -160,6 +161,8 @@ extern "C" JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_detach(JNIEn
                                  static_cast<int>(result));
         }
     }
+    // The Instrumentation ends with the copy (nothing to do if never made).
+    Quorvane::Instrument::detach(env);
     if (Logger::started()) {
         Logger::get()->info("[Quorvane] Detached: this copy of Quorvane transforms no more classes");
     }

@@ -1,5 +1,6 @@
 package qv.vantrel.quorvane;
 
+import java.lang.instrument.Instrumentation;
 import java.util.ArrayList;
 import java.util.LinkedHashSet;
 import java.util.List;
@@ -70,6 +71,47 @@ public final class Quorvane {
     public static native boolean initNative();
 
     /**
+     * The {@link Instrumentation} of this copy of the library: the standard API for
+     * changing classes, as a {@code -javaagent} gets it, from inside the application,
+     * without a command-line flag and without attaching. Coverage tools, profilers,
+     * bytecode libraries' agent builders and mocking libraries that expect an
+     * {@code Instrumentation} work with it:
+     *
+     * <pre>{@code
+     * Instrumentation inst = Quorvane.instrumentation();
+     * inst.addTransformer(myTransformer, true);
+     * inst.retransformClasses(AlreadyLoaded.class);
+     * }</pre>
+     *
+     * <p>Every method of the interface behaves and fails as the interface specifies, and
+     * as the JDK's own {@code Instrumentation} does where it leaves a choice; redefinition,
+     * retransformation and native method prefixes are all supported. Its transformers see
+     * every class the JVM defines, redefines or retransforms (the filters of this class
+     * belong to {@code Remap} and do not apply; classes of this library's own package are
+     * never shown), in the order they were added, those added without retransformation
+     * before those added with it; on retransformation only the latter. An exception a
+     * transformer throws drops that transformer's result, leaves one warning line in the
+     * log and never reaches the code that loads the class.
+     *
+     * <p>It needs neither {@link #initNative()} nor the filters. The first call starts the
+     * log if it has not started (with the settings in force) and writes one info line; each
+     * later call returns the same object, from any thread. Each copy of the library (one
+     * per class loader that loads quorvane.jar) has an {@code Instrumentation} of its own.
+     * {@link #detach()} ends it: its transformers are dropped and every later call throws.
+     *
+     * <p>Handing out an {@code Instrumentation} gives its holder the power to change any
+     * class of the JVM. Where that must not be possible, deny the application native
+     * access ({@code --illegal-native-access=deny} on JDK 24 and later, without
+     * {@code --enable-native-access} for quorvane.jar): Quorvane's library then cannot
+     * load at all.
+     *
+     * @return the same {@code Instrumentation} on every call
+     * @throws IllegalStateException if this copy was detached, or the JVM offers no JVMTI
+     *     environment with the capabilities it needs
+     */
+    public static native Instrumentation instrumentation();
+
+    /**
      * Stops this copy of the library for good. Each class loader that loads
      * quorvane.jar (a plugin host's plugin loaders, say) gets a copy of its own that sees
      * every class the JVM loads; a plugin that is unloaded should detach its copy first.
@@ -77,7 +119,9 @@ public final class Quorvane {
      * calls it; once no hook of this copy is still running a transformation on another
      * thread, the library lets go of this copy's classes, so that their class loader can
      * be collected. Afterwards {@link #initNative()} returns false. Calling it again, or
-     * before {@code initNative()}, is harmless.
+     * before {@code initNative()}, is harmless. It also ends this copy's
+     * {@link #instrumentation()}: its transformers are dropped and released, and every later
+     * call on it, or of {@code instrumentation()}, throws {@link IllegalStateException}.
      *
      * <p>Classes this copy rewrote stay rewritten. To give them their original code back
      * first, remove the filters that select them ({@link #clearIncludes()}) and call

@@ -1,0 +1,208 @@
+package qv.vantrel.quorvane.instrument;
+
+import java.lang.instrument.ClassFileTransformer;
+import java.security.ProtectionDomain;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+
+/**
+ * The transformers of this copy of Quorvane, in the order they were added: those
+ * added without retransformation in one list, the others in a second, each list run by
+ * the class-file-load hook of its own JVMTI environment. Every Instrumentation of this
+ * copy shares it.
+ *
+ * <p>Threads: the lists are replaced, never changed, under {@code lock}, so that the
+ * hook reads them on any class-loading thread without a lock; {@code lock} also
+ * serializes switching each environment's event on with its first transformer and off
+ * with its last.
+ */
+final class TransformerManager {
+    /** A transformer as added, with its native method prefix. */
+    private static final class Registered {
+        final ClassFileTransformer transformer;
+        final String prefix;
+
+        Registered(ClassFileTransformer transformer, String prefix) {
+            this.transformer = transformer;
+            this.prefix = prefix;
+        }
+    }
+
+    private static final Registered[] NONE = new Registered[0];
+    static final String DETACHED = "this copy of Quorvane was detached";
+
+    /** The manager of this copy, once an Instrumentation was handed out; read by the hook. */
+    private static volatile TransformerManager active;
+
+    private final Object lock = new Object();
+    private volatile Registered[] plain = NONE;
+    private volatile Registered[] retransformable = NONE;
+    private volatile boolean detached;
+    private final Module bootUnnamed;
+
+    private TransformerManager(Module bootUnnamed) {
+        this.bootUnnamed = bootUnnamed;
+    }
+
+    /** Made once, when the native side hands out the first Instrumentation. */
+    static TransformerManager start() {
+        Module bootUnnamed = null;
+        for (Module module : InstrumentNatives.allModules()) {
+            if (!module.isNamed() && module.getClassLoader() == null) {
+                bootUnnamed = module;
+            }
+        }
+        TransformerManager manager = new TransformerManager(bootUnnamed);
+        active = manager;
+        return manager;
+    }
+
+    /** Throws what every call after {@code Quorvane.detach()} throws. */
+    void checkAttached(String method) {
+        if (detached) {
+            throw new IllegalStateException("Instrumentation." + method + ": " + DETACHED);
+        }
+    }
+
+    void add(ClassFileTransformer transformer, boolean canRetransform) {
+        synchronized (lock) {
+            checkAttached("addTransformer");
+            Registered[] list = canRetransform ? retransformable : plain;
+            if (list.length == 0) {
+                InstrumentNatives.setHookEnabled(canRetransform, true);
+            }
+            Registered[] grown = Arrays.copyOf(list, list.length + 1);
+            grown[list.length] = new Registered(transformer, null);
+            publish(canRetransform, grown);
+        }
+    }
+
+    /** Removes the last registration of the transformer, looking among the non-retransformable first. */
+    boolean remove(ClassFileTransformer transformer) {
+        synchronized (lock) {
+            checkAttached("removeTransformer");
+            for (boolean canRetransform : new boolean[] {false, true}) {
+                Registered[] list = canRetransform ? retransformable : plain;
+                int at = lastIndexOf(list, transformer);
+                if (at < 0) {
+                    continue;
+                }
+                Registered[] shrunk = new Registered[list.length - 1];
+                System.arraycopy(list, 0, shrunk, 0, at);
+                System.arraycopy(list, at + 1, shrunk, at, list.length - at - 1);
+                publish(canRetransform, shrunk);
+                if (shrunk.length == 0) {
+                    InstrumentNatives.setHookEnabled(canRetransform, false);
+                }
+                return true;
+            }
+            return false;
+        }
+    }
+
+    /** False when the transformer is not registered. */
+    boolean setNativeMethodPrefix(ClassFileTransformer transformer, String prefix) {
+        synchronized (lock) {
+            checkAttached("setNativeMethodPrefix");
+            for (boolean canRetransform : new boolean[] {false, true}) {
+                Registered[] list = (canRetransform ? retransformable : plain).clone();
+                int at = lastIndexOf(list, transformer);
+                if (at < 0) {
+                    continue;
+                }
+                list[at] = new Registered(transformer, prefix);
+                List<String> prefixes = new ArrayList<>();
+                for (Registered registered : list) {
+                    if (registered.prefix != null && !registered.prefix.isEmpty()) {
+                        prefixes.add(registered.prefix);
+                    }
+                }
+                InstrumentNatives.setNativeMethodPrefixes(prefixes.toArray(new String[0]), canRetransform);
+                publish(canRetransform, list);
+                return true;
+            }
+            return false;
+        }
+    }
+
+    /** Called by the native side on {@code Quorvane.detach()}: every transformer goes. */
+    static void detach() {
+        TransformerManager manager = active;
+        active = null;
+        if (manager != null) {
+            synchronized (manager.lock) {
+                manager.detached = true;
+                manager.plain = NONE;
+                manager.retransformable = NONE;
+            }
+        }
+    }
+
+    /**
+     * The upcall of the class-file-load hook (keep in sync with src/instrument): runs the
+     * transformers of one environment in their order, each given what the one before
+     * returned. An exception a transformer throws drops its result, and one warning line
+     * names it; it never reaches the loading code.
+     *
+     * @param module the class's named module, or null for the loader's unnamed module
+     * @return the new class file, or null when no transformer changed it
+     */
+    static byte[] transform(boolean retransformable, Module module, ClassLoader loader, String name,
+            Class<?> redefined, ProtectionDomain domain, byte[] classFile) {
+        TransformerManager manager = active;
+        if (manager == null) {
+            return null;
+        }
+        Registered[] list = retransformable ? manager.retransformable : manager.plain;
+        if (list.length == 0) {
+            return null;
+        }
+        Module in = module != null ? module : loader != null ? loader.getUnnamedModule() : manager.bootUnnamed;
+        byte[] current = classFile;
+        boolean changed = false;
+        for (Registered registered : list) {
+            byte[] result;
+            try {
+                result = registered.transformer.transform(in, loader, name, redefined, domain, current);
+            } catch (Throwable failure) {
+                warn(name, registered.transformer, failure);
+                continue;
+            }
+            if (result != null) {
+                current = result;
+                changed = true;
+            }
+        }
+        return changed ? current : null;
+    }
+
+    private static void warn(String name, ClassFileTransformer transformer, Throwable failure) {
+        String message;
+        try {
+            message = String.valueOf(failure);
+        } catch (RuntimeException unprintable) {
+            message = failure.getClass().getName();
+        }
+        InstrumentNatives.logWarning("[Quorvane] Instrumentation: transformer " + transformer.getClass().getName()
+                + " threw " + message + " for " + (name != null ? name : "a class without a name")
+                + "; its result is dropped");
+    }
+
+    private void publish(boolean canRetransform, Registered[] list) {
+        if (canRetransform) {
+            retransformable = list;
+        } else {
+            plain = list;
+        }
+    }
+
+    private static int lastIndexOf(Registered[] list, ClassFileTransformer transformer) {
+        for (int i = list.length - 1; i >= 0; i--) {
+            if (list[i].transformer == transformer) {
+                return i;
+            }
+        }
+        return -1;
+    }
+}

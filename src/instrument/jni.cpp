@@ -1,0 +1,387 @@
+// The natives behind the Instrumentation (qv.vantrel.quorvane.instrument
+// .InstrumentNatives) and Quorvane.instrumentation(): each takes its
+// arguments, makes the JVMTI call in the right environment, and turns an
+// error into its exception (throwError). The Java side has checked the
+// arguments (nulls, empty arrays) before.
+#include <jni.h>
+#include <jvmti.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "Instrument.hpp"
+#include "Logger.hpp"
+#include "natives.hpp"
+
+using Quorvane::Instrument::environment;
+using Quorvane::Instrument::Kind;
+using Quorvane::Instrument::throwError;
+
+namespace {
+
+const char* const class_class = "java/lang/Class";
+const char* const module_class = "java/lang/Module";
+
+Kind kindOf(jboolean retransformable) {
+    return retransformable == JNI_TRUE ? Kind::retransformable : Kind::plain;
+}
+
+// A Java string's modified UTF-8, released at once; false with the VM's
+// exception pending when it could not be read.
+bool copyString(JNIEnv* env, jstring text, std::string& out) {
+    const char* chars = env->GetStringUTFChars(text, nullptr);
+    if (chars == nullptr) {
+        return false;
+    }
+    out.assign(chars);
+    env->ReleaseStringUTFChars(text, chars);
+    return true;
+}
+
+// The classes of a Java array as global references: the hooks a redefinition
+// or retransformation runs on this thread would otherwise count this frame's
+// many local references as theirs under -Xcheck:jni. Released by the holder.
+class HeldClasses {
+public:
+    HeldClasses(JNIEnv* env, jobjectArray classes) : env_(env) {
+        const jsize count = env->GetArrayLength(classes);
+        held_.reserve(static_cast<std::size_t>(count));
+        for (jsize i = 0; i < count; ++i) {
+            jobject local = env->GetObjectArrayElement(classes, i);
+            jobject global = local != nullptr ? env->NewGlobalRef(local) : nullptr;
+            if (local != nullptr) {
+                env->DeleteLocalRef(local);
+            }
+            if (global == nullptr) {
+                complete_ = false;
+                return;
+            }
+            held_.push_back(static_cast<jclass>(global));
+        }
+    }
+    HeldClasses(const HeldClasses&) = delete;
+    HeldClasses& operator=(const HeldClasses&) = delete;
+    ~HeldClasses() {
+        for (jclass klass : held_) {
+            env_->DeleteGlobalRef(klass);
+        }
+    }
+    bool complete() const { return complete_; }
+    const std::vector<jclass>& classes() const { return held_; }
+
+private:
+    JNIEnv* env_;
+    std::vector<jclass> held_;
+    bool complete_ = true;
+};
+
+// "retransform a, b and 3 more": the classes an error message names.
+std::string describeBatch(jvmtiEnv* jvmti, const char* verb, const std::vector<jclass>& classes) {
+    constexpr std::size_t named = 5;
+    std::string text(verb);
+    for (std::size_t i = 0; i < classes.size() && i < named; ++i) {
+        text += (i == 0 ? " " : ", ") + Quorvane::Instrument::className(jvmti, classes[i]);
+    }
+    if (classes.size() > named) {
+        text += " and " + std::to_string(classes.size() - named) + " more";
+    }
+    return text;
+}
+
+// Declares the local references the VM just made (one per class or module
+// of a list) and the few more a copy into an array needs, before the next JNI
+// call, which -Xcheck:jni would otherwise flag. HotSpot refuses a declaration
+// above MaxJNILocalCapacity (65,536 by default) yet holds any number of
+// references: past that, go on without, and -Xcheck:jni may warn once.
+void declareLocalRefs(JNIEnv* env, jint listed) {
+    if (env->EnsureLocalCapacity(listed + 4) != JNI_OK) {
+        env->ExceptionClear();
+    }
+}
+
+// A Class[] of the classes a JVMTI call listed (one local reference each),
+// which it frees; null with an exception pending on failure.
+jobjectArray classArray(JNIEnv* env, jvmtiEnv* jvmti, jint count, jclass* classes) {
+    declareLocalRefs(env, count);
+    jobjectArray result = nullptr;
+    jclass type = env->FindClass(class_class);
+    if (type != nullptr) {
+        result = env->NewObjectArray(count, type, nullptr);
+        env->DeleteLocalRef(type);
+    }
+    for (jint i = 0; i < count; ++i) {
+        if (result != nullptr) {
+            env->SetObjectArrayElement(result, i, classes[i]);
+        }
+        env->DeleteLocalRef(classes[i]);
+    }
+    jvmti->Deallocate(reinterpret_cast<unsigned char*>(classes));
+    return result;
+}
+
+}  // namespace
+
+extern "C" {  // keeps the JNI names even where a declaration is missing
+
+JNIEXPORT jobject JNICALL Java_qv_vantrel_quorvane_Quorvane_instrumentation(JNIEnv* env, jclass) {
+    return Quorvane::Instrument::instrumentation(env);
+}
+
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_setHookEnabled(
+    JNIEnv* env, jclass, jboolean retransformable, jboolean enabled) {
+    Quorvane::Instrument::setHookEnabled(env, kindOf(retransformable), enabled == JNI_TRUE);
+}
+
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_retransformClasses(JNIEnv* env, jclass,
+                                                                                              jobjectArray classes) {
+    jvmtiEnv* jvmti = environment(env, Kind::retransformable);
+    if (jvmti == nullptr) {
+        return;
+    }
+    const HeldClasses held(env, classes);
+    if (!held.complete()) {
+        return;  // the VM's OutOfMemoryError is pending
+    }
+    const jvmtiError error =
+        jvmti->RetransformClasses(static_cast<jint>(held.classes().size()), held.classes().data());
+    if (error != JVMTI_ERROR_NONE) {
+        throwError(env, jvmti, error, describeBatch(jvmti, "retransform", held.classes()));
+    }
+}
+
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_redefineClasses(
+    JNIEnv* env, jclass, jobjectArray classes, jobjectArray definitions) {
+    jvmtiEnv* jvmti = environment(env, Kind::plain);
+    if (jvmti == nullptr) {
+        return;
+    }
+    const HeldClasses held(env, classes);
+    if (!held.complete()) {
+        return;
+    }
+    // Copies of the class files: no array elements are held while the VM
+    // runs the hooks (and the transformers) of the redefinition.
+    std::vector<std::vector<unsigned char>> files(held.classes().size());
+    std::vector<jvmtiClassDefinition> batch(held.classes().size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        auto bytes = static_cast<jbyteArray>(env->GetObjectArrayElement(definitions, static_cast<jsize>(i)));
+        if (bytes == nullptr) {
+            return;  // the Java side never passes null; an exception may be pending
+        }
+        const jsize length = env->GetArrayLength(bytes);
+        files[i].resize(static_cast<std::size_t>(std::max<jsize>(length, 1)));
+        env->GetByteArrayRegion(bytes, 0, length, reinterpret_cast<jbyte*>(files[i].data()));
+        env->DeleteLocalRef(bytes);
+        batch[i] = {held.classes()[i], static_cast<jint>(length), files[i].data()};
+    }
+    const jvmtiError error = jvmti->RedefineClasses(static_cast<jint>(batch.size()), batch.data());
+    if (error != JVMTI_ERROR_NONE) {
+        throwError(env, jvmti, error, describeBatch(jvmti, "redefine", held.classes()));
+    }
+}
+
+JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_isModifiableClass(JNIEnv* env, jclass,
+                                                                                                 jclass klass) {
+    jvmtiEnv* jvmti = environment(env, Kind::plain);
+    if (jvmti == nullptr) {
+        return JNI_FALSE;
+    }
+    jboolean modifiable = JNI_FALSE;
+    const jvmtiError error = jvmti->IsModifiableClass(klass, &modifiable);
+    if (error != JVMTI_ERROR_NONE) {
+        throwError(env, jvmti, error, "tell whether " + Quorvane::Instrument::className(jvmti, klass) + " is modifiable");
+    }
+    return modifiable;
+}
+
+JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getAllLoadedClasses(JNIEnv* env,
+                                                                                                       jclass) {
+    jvmtiEnv* jvmti = environment(env, Kind::plain);
+    if (jvmti == nullptr) {
+        return nullptr;
+    }
+    jint count = 0;
+    jclass* classes = nullptr;
+    const jvmtiError error = jvmti->GetLoadedClasses(&count, &classes);
+    if (error != JVMTI_ERROR_NONE) {
+        throwError(env, jvmti, error, "list the loaded classes");
+        return nullptr;
+    }
+    return classArray(env, jvmti, count, classes);
+}
+
+JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getInitiatedClasses(JNIEnv* env,
+                                                                                                       jclass,
+                                                                                                       jobject loader) {
+    jvmtiEnv* jvmti = environment(env, Kind::plain);
+    if (jvmti == nullptr) {
+        return nullptr;
+    }
+    jint count = 0;
+    jclass* classes = nullptr;
+    const jvmtiError error = jvmti->GetClassLoaderClasses(loader, &count, &classes);
+    if (error != JVMTI_ERROR_NONE) {
+        throwError(env, jvmti, error, "list the classes of a class loader");
+        return nullptr;
+    }
+    return classArray(env, jvmti, count, classes);
+}
+
+JNIEXPORT jlong JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getObjectSize(JNIEnv* env, jclass,
+                                                                                          jobject object) {
+    jvmtiEnv* jvmti = environment(env, Kind::plain);
+    if (jvmti == nullptr) {
+        return 0;
+    }
+    jlong size = 0;
+    const jvmtiError error = jvmti->GetObjectSize(object, &size);
+    if (error != JVMTI_ERROR_NONE) {
+        throwError(env, jvmti, error, "tell an object's size");
+    }
+    return size;
+}
+
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_appendToClassLoaderSearch(
+    JNIEnv* env, jclass, jstring jar, jboolean bootstrap) {
+    jvmtiEnv* jvmti = environment(env, Kind::plain);
+    std::string path;
+    if (jvmti == nullptr || !copyString(env, jar, path)) {
+        return;
+    }
+    const jvmtiError error = bootstrap == JNI_TRUE ? jvmti->AddToBootstrapClassLoaderSearch(path.c_str())
+                                                   : jvmti->AddToSystemClassLoaderSearch(path.c_str());
+    if (error != JVMTI_ERROR_NONE) {
+        throwError(env, jvmti, error,
+                   "add " + path + (bootstrap == JNI_TRUE ? " to the bootstrap" : " to the system") +
+                       " class loader's search");
+    }
+}
+
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_setNativeMethodPrefixes(
+    JNIEnv* env, jclass, jobjectArray prefixes, jboolean retransformable) {
+    jvmtiEnv* jvmti = environment(env, kindOf(retransformable));
+    if (jvmti == nullptr) {
+        return;
+    }
+    const jsize count = env->GetArrayLength(prefixes);
+    std::vector<std::string> texts(static_cast<std::size_t>(count));
+    for (jsize i = 0; i < count; ++i) {
+        auto prefix = static_cast<jstring>(env->GetObjectArrayElement(prefixes, i));
+        const bool read = copyString(env, prefix, texts[static_cast<std::size_t>(i)]);
+        env->DeleteLocalRef(prefix);
+        if (!read) {
+            return;
+        }
+    }
+    std::vector<char*> pointers;
+    pointers.reserve(texts.size() + 1);
+    for (std::string& text : texts) {
+        pointers.push_back(text.data());
+    }
+    // One slot more than the prefixes: JVMTI refuses a null array even for none.
+    pointers.push_back(nullptr);
+    const jvmtiError error = jvmti->SetNativeMethodPrefixes(count, pointers.data());
+    if (error != JVMTI_ERROR_NONE) {
+        throwError(env, jvmti, error, "set the native method prefixes");
+    }
+}
+
+JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_isModifiableModule(JNIEnv* env,
+                                                                                                  jclass,
+                                                                                                  jobject module) {
+    jvmtiEnv* jvmti = environment(env, Kind::plain);
+    if (jvmti == nullptr) {
+        return JNI_FALSE;
+    }
+    jboolean modifiable = JNI_FALSE;
+    const jvmtiError error = jvmti->IsModifiableModule(module, &modifiable);
+    if (error != JVMTI_ERROR_NONE) {
+        throwError(env, jvmti, error, "tell whether a module is modifiable");
+    }
+    return modifiable;
+}
+
+JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_allModules(JNIEnv* env, jclass) {
+    jvmtiEnv* jvmti = environment(env, Kind::plain);
+    if (jvmti == nullptr) {
+        return nullptr;
+    }
+    jint count = 0;
+    jobject* modules = nullptr;
+    const jvmtiError error = jvmti->GetAllModules(&count, &modules);
+    if (error != JVMTI_ERROR_NONE) {
+        throwError(env, jvmti, error, "list the modules");
+        return nullptr;
+    }
+    declareLocalRefs(env, count);
+    jobjectArray result = nullptr;
+    jclass type = env->FindClass(module_class);
+    if (type != nullptr) {
+        result = env->NewObjectArray(count, type, nullptr);
+        env->DeleteLocalRef(type);
+    }
+    for (jint i = 0; i < count; ++i) {
+        if (result != nullptr) {
+            env->SetObjectArrayElement(result, i, modules[i]);
+        }
+        env->DeleteLocalRef(modules[i]);
+    }
+    jvmti->Deallocate(reinterpret_cast<unsigned char*>(modules));
+    return result;
+}
+
+// One module change: 0 reads (other: a module), 1 exports and 2 opens of
+// package to other (a module), 3 uses (other: a service class), 4 provides
+// (other: the service, provider: the class providing it).
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_changeModule(
+    JNIEnv* env, jclass, jint change, jobject module, jstring package, jobject other, jclass provider) {
+    jvmtiEnv* jvmti = environment(env, Kind::plain);
+    if (jvmti == nullptr) {
+        return;
+    }
+    std::string name;
+    if (package != nullptr && !copyString(env, package, name)) {
+        return;
+    }
+    jvmtiError error = JVMTI_ERROR_ILLEGAL_ARGUMENT;
+    const char* what = "change a module";
+    switch (change) {
+        case 0:
+            error = jvmti->AddModuleReads(module, other);
+            what = "make a module read another";
+            break;
+        case 1:
+            error = jvmti->AddModuleExports(module, name.c_str(), other);
+            what = "export a package";
+            break;
+        case 2:
+            error = jvmti->AddModuleOpens(module, name.c_str(), other);
+            what = "open a package";
+            break;
+        case 3:
+            error = jvmti->AddModuleUses(module, static_cast<jclass>(other));
+            what = "add a service use";
+            break;
+        case 4:
+            error = jvmti->AddModuleProvides(module, static_cast<jclass>(other), provider);
+            what = "add a service provider";
+            break;
+        default:
+            break;
+    }
+    if (error != JVMTI_ERROR_NONE) {
+        throwError(env, jvmti, error, name.empty() ? std::string(what) : std::string(what) + " " + name);
+    }
+}
+
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_logWarning(JNIEnv* env, jclass,
+                                                                                      jstring line) {
+    std::string text;
+    if (copyString(env, line, text)) {
+        // Modified UTF-8 from the VM, written as standard UTF-8.
+        Logger::line(spdlog::level::warn, Logger::ClassName{text.c_str()});
+    }
+}
+
+}  // extern "C"
