@@ -2,13 +2,16 @@
 # Runs one real-JVM test case: a fresh working directory, -Xcheck:jni, and a
 # failure for a non-zero exit, any -Xcheck:jni warning or a VM crash file.
 # Usage: run-case.sh --java J [--launcher L] --lib-dir D --work-dir W --classpath CP [--env NAME=VALUE]...
-#                    -- [jvm args] Main [args]
+#                    [--jdk-warning-in FRAME] -- [jvm args] Main [args]
+# --jdk-warning-in: a local-reference warning raised inside the JDK's own
+# native method FRAME (as its stack's first line names it) is the JDK's, not
+# the case's, and does not fail it.
 # With --launcher, J runs as `L J ...` (an emulator for a JDK of another
 # architecture), and the JVM learns L from -Dquorvane.test.launcher so that
 # the cases start their child JVMs the same way.
 set -uo pipefail
 
-java="" launcher="" lib_dir="" work_dir="" classpath=""
+java="" launcher="" lib_dir="" work_dir="" classpath="" jdk_frame=""
 env_vars=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -18,6 +21,7 @@ while [ $# -gt 0 ]; do
     --work-dir) work_dir=$2; shift 2 ;;
     --classpath) classpath=$2; shift 2 ;;
     --env) env_vars+=("$2"); shift 2 ;;
+    --jdk-warning-in) jdk_frame=$2; shift 2 ;;
     --) shift; break ;;
     *) echo "run-case: unknown option $1" >&2; exit 2 ;;
   esac
@@ -54,9 +58,16 @@ if [ $status -ne 0 ]; then
 fi
 # Misused JNI calls, and a native frame holding more local references than it declared.
 jni_warning='WARNING in native method|WARNING: JNI local refs'
-if grep -qE "$jni_warning" stdout.txt stderr.txt; then
+warnings() {
+  if [ -n "$jdk_frame" ]; then
+    grep -hE -A1 "$jni_warning" stdout.txt stderr.txt | grep -v -- '^--$' | paste - - | grep -vF "at $jdk_frame("
+  else
+    grep -hE "$jni_warning" stdout.txt stderr.txt
+  fi
+}
+if [ -n "$(warnings)" ]; then
   echo "run-case: -Xcheck:jni reported a warning:"
-  grep -hE "$jni_warning" stdout.txt stderr.txt | head -5
+  warnings | head -5
   failed=1
 fi
 if ls hs_err_pid*.log >/dev/null 2>&1; then

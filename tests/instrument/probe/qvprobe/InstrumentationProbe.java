@@ -267,7 +267,8 @@ public final class InstrumentationProbe {
         }, "Lambda");
 
         ProbeLoader victims = new ProbeLoader("victims").with(tagged("qvfix/Victim", "tag-A"), "qvfix/Victim");
-        Class<?> victim = Class.forName("qvfix.Victim", true, victims);
+        step("load qvfix/Victim", () -> tag(Class.forName("qvfix.Victim", true, victims)));
+        Class<?> victim = Class.forName("qvfix.Victim", false, victims);
         for (String[] bad : new String[][] {{"garbage", "not a class file"}, {"method added", "adds"},
                 {"version 99", "v99"}, {"another name", "renamed"}}) {
             Recorder breaker = new Recorder("X-" + bad[0], (n, b) -> breakClass(n, bad[1]));
@@ -314,7 +315,8 @@ public final class InstrumentationProbe {
         // Refused shapes, on a class no transformer rewrites.
         ProbeLoader shapes = new ProbeLoader("shapes").with(tagged("qvfix/Shape", "tag-A").returning("other", "x"),
                 "qvfix/Shape");
-        Class<?> shape = Class.forName("qvfix.Shape", true, shapes);
+        step("load qvfix/Shape", () -> tag(Class.forName("qvfix.Shape", true, shapes)));
+        Class<?> shape = Class.forName("qvfix.Shape", false, shapes);
         Map<String, Supplier<byte[]>> refusals = new java.util.LinkedHashMap<>();
         refusals.put("garbage", () -> "not a class file".getBytes(StandardCharsets.UTF_8));
         refusals.put("empty bytes", () -> new byte[0]);
