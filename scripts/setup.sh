@@ -14,6 +14,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   openjdk-17-jdk-headless
   libasm-java
+  libbyte-buddy-java libbyteman-java
   clang libclang-rt-14-dev
   valgrind util-linux
 )
