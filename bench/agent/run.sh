@@ -46,7 +46,7 @@ check() { # label expected-copies jvm-and-bench-args...
   fi
   local got
   case $label in
-    B) got=$(sed -n 's/.*copied=\([0-9-]*\).*/\1/p' "$dir/stderr.txt") ;;
+    B|I) got=$(sed -n 's/.*copied=\([0-9-]*\).*/\1/p' "$dir/stderr.txt") ;;
     *) got=$(grep -c "Remapped: com/acme/orders/" "$dir/libagent.log" || true)
        local skipped want_skipped
        skipped=$(grep -c "Skipped by filter: com/acme/" "$dir/libagent.log" || true)
@@ -68,6 +68,9 @@ check C4 2048 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib selec
 quiet=(-Dqv.vantrel.quorvane.log.level=info -Dqv.vantrel.quorvane.log.console=off)
 check QC 2048 "${quiet[@]}" "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib selected
 check QD 0 "${quiet[@]}" "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib none
+# The JDK route's transformer on Quorvane's Instrumentation, and that Instrumentation with none.
+check I 2048 "-Djava.library.path=$lib" -cp "$cp:$agent" qvbench.LoadBench --instrumentation copy
+check ID 0 "-Djava.library.path=$lib" -cp "$cp:$agent" qvbench.LoadBench --lib none --instrumentation none
 
 "$java" -cp "$cp" qvbench.Conductor java="$java" cp="$cp" agent="$agent" lib="$lib" corpus="$corpus" \
   out="$out" sessions="$sessions" rounds="$rounds" cpu="$cpu" cpus4="$cpus4" otherlib="${OTHER_LIB:-}"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks what libquorvane.so shows to the process that loads it: exactly the
-# natives of qv.vantrel.quorvane.Quorvane exported, no run-time dependency
+# natives of qv.vantrel.quorvane.Quorvane and of
+# qv.vantrel.quorvane.instrument.InstrumentNatives exported, no run-time dependency
 # beyond the C and C++ runtimes (spdlog and fmt are compiled in), marked never
 # to be unloaded, and built as 64-bit code for the machine its jar folder names.
 # Usage: check-library.sh LIB [MACHINE]   (MACHINE as readelf -h names it; default: X86-64)
@@ -16,10 +17,24 @@ Java_qv_vantrel_quorvane_Quorvane_clearIncludes
 Java_qv_vantrel_quorvane_Quorvane_configureLog
 Java_qv_vantrel_quorvane_Quorvane_detach
 Java_qv_vantrel_quorvane_Quorvane_initNative
+Java_qv_vantrel_quorvane_Quorvane_instrumentation
 Java_qv_vantrel_quorvane_Quorvane_loadedClassesToRetransform
 Java_qv_vantrel_quorvane_Quorvane_removeExclude
 Java_qv_vantrel_quorvane_Quorvane_removeInclude
-Java_qv_vantrel_quorvane_Quorvane_retransformNative"
+Java_qv_vantrel_quorvane_Quorvane_retransformNative
+Java_qv_vantrel_quorvane_instrument_InstrumentNatives_allModules
+Java_qv_vantrel_quorvane_instrument_InstrumentNatives_appendToClassLoaderSearch
+Java_qv_vantrel_quorvane_instrument_InstrumentNatives_changeModule
+Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getAllLoadedClasses
+Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getInitiatedClasses
+Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getObjectSize
+Java_qv_vantrel_quorvane_instrument_InstrumentNatives_isModifiableClass
+Java_qv_vantrel_quorvane_instrument_InstrumentNatives_isModifiableModule
+Java_qv_vantrel_quorvane_instrument_InstrumentNatives_logWarning
+Java_qv_vantrel_quorvane_instrument_InstrumentNatives_redefineClasses
+Java_qv_vantrel_quorvane_instrument_InstrumentNatives_retransformClasses
+Java_qv_vantrel_quorvane_instrument_InstrumentNatives_setHookEnabled
+Java_qv_vantrel_quorvane_instrument_InstrumentNatives_setNativeMethodPrefixes"
 exported=$(nm -D --defined-only "$lib" | awk '{print $3}' | sort)
 if [ "$exported" != "$expected" ]; then
   echo "exported symbols differ from the natives:"

@@ -98,6 +98,7 @@ public final class Conductor {
         final String includes; // null: the library is not loaded
         final String libDir;
         final boolean agent;
+        final String instrumentation;
         final List<String> jvmArgs;
 
         JvmSetup(String label, String cpus, int threads, String includes, String libDir, boolean agent) {
@@ -106,6 +107,13 @@ public final class Conductor {
 
         JvmSetup(String label, String cpus, int threads, String includes, String libDir, boolean agent,
                 List<String> jvmArgs) {
+            this(label, cpus, threads, includes, libDir, agent, jvmArgs, null);
+        }
+
+        /** instrumentation: null, or LoadBench's --instrumentation argument. */
+        JvmSetup(String label, String cpus, int threads, String includes, String libDir, boolean agent,
+                List<String> jvmArgs, String instrumentation) {
+            this.instrumentation = instrumentation;
             this.label = label;
             this.cpus = cpus;
             this.threads = threads;
@@ -174,7 +182,9 @@ public final class Conductor {
                 new JvmSetup("FC", cpus4, threads, "selected", lib, false),
                 new JvmSetup("QC", cpu, 1, "selected", lib, false, QUIET),
                 new JvmSetup("QD", cpu, 1, "none", lib, false, QUIET),
-                new JvmSetup("QFC", cpus4, threads, "selected", lib, false, QUIET)));
+                new JvmSetup("QFC", cpus4, threads, "selected", lib, false, QUIET),
+                new JvmSetup("I", cpu, 1, null, lib, false, List.of(), "copy"),
+                new JvmSetup("ID", cpu, 1, "none", lib, false, List.of(), "none")));
         List<Config> configs = new ArrayList<>(Arrays.asList(
                 new Config("B", "JDK route: -javaagent, copy for com/acme/orders/", "A"),
                 new Config("C", "library, selected packages included", "A"),
@@ -184,7 +194,9 @@ public final class Conductor {
                 new Config("FC", "C with " + threads + " loading threads", a4),
                 new Config("QC", "C with the quiet log (info, no console)", "A"),
                 new Config("QD", "D with the quiet log (info, no console)", "A"),
-                new Config("QFC", "FC with the quiet log (info, no console)", a4)));
+                new Config("QFC", "FC with the quiet log (info, no console)", a4),
+                new Config("I", "B's copying transformer on Quorvane.instrumentation()", "A"),
+                new Config("ID", "D after Quorvane.instrumentation(), no transformer on it", "A")));
         // Another build of the library beside this one (e.g. before a change), in the same run.
         String other = opt.get("otherlib");
         if (other != null && !other.isEmpty()) {
@@ -238,14 +250,20 @@ public final class Conductor {
         if (setup.agent) {
             cmd.add("-javaagent:" + opt.get("agent") + "=com/acme/orders/");
         }
-        if (setup.includes != null) {
+        if (setup.includes != null || setup.instrumentation != null) {
             cmd.add("-Djava.library.path=" + setup.libDir);
         }
         cmd.addAll(setup.jvmArgs);
-        cmd.addAll(Arrays.asList("-cp", opt.get("cp"), "qvbench.LoadBench", "--corpus", opt.get("corpus"),
+        // The copying transformer comes from the agent jar, here on the class path.
+        String cp = setup.instrumentation != null ? opt.get("cp") + java.io.File.pathSeparator + opt.get("agent")
+                : opt.get("cp");
+        cmd.addAll(Arrays.asList("-cp", cp, "qvbench.LoadBench", "--corpus", opt.get("corpus"),
                 "--threads", Integer.toString(setup.threads)));
         if (setup.includes != null) {
             cmd.addAll(Arrays.asList("--lib", setup.includes));
+        }
+        if (setup.instrumentation != null) {
+            cmd.addAll(Arrays.asList("--instrumentation", setup.instrumentation));
         }
         // Each session's JVM reuses the folder: the log files hold the last session.
         return new Jvm(setup.label, cmd, out.resolve(setup.label));
@@ -289,6 +307,8 @@ public final class Conductor {
         s.append(ratioRow("FC overhead / FB overhead", all, random, "FC", "FB", false, sessions, "<= 2.0"));
         s.append(ratioRow("QC overhead / B overhead", all, random, "QC", "B", false, sessions, "<= 1.0 (aim 0.7)"));
         s.append(ratioRow("QFC overhead / FB overhead", all, random, "QFC", "FB", false, sessions, "<= 1.2"));
+        s.append(ratioRow("I overhead / B overhead", all, random, "I", "B", false, sessions, "<= 1.0"));
+        s.append(ratioRow("ID overhead / D overhead", all, random, "ID", "D", false, sessions, "1 (no cost)"));
         if (all.containsKey("Cx")) {
             s.append(ratioRow("C overhead / Cx overhead", all, random, "C", "Cx", false, sessions, "this build / otherlib"));
             s.append(ratioRow("D overhead / Dx overhead", all, random, "D", "Dx", false, sessions, "this build / otherlib"));

@@ -1,5 +1,6 @@
 package qvbench;
 
+import java.lang.instrument.Instrumentation;
 import qv.vantrel.quorvane.Quorvane;
 import qv.vantrel.quorvane.remapper.Remap;
 
@@ -29,6 +30,21 @@ final class LibSetup {
         Remap.setTransformer((name, bytes) -> bytes);
         if (!Quorvane.initNative()) {
             throw new IllegalStateException("initNative failed; see libagent.log");
+        }
+    }
+
+    /**
+     * The JDK route's work on Quorvane's Instrumentation instead of a -javaagent: "copy"
+     * registers the copying transformer of the agent jar (on the class path) on it, as
+     * that agent's premain does; "none" only takes the Instrumentation.
+     */
+    static void startInstrumentation(String what) throws ReflectiveOperationException {
+        Instrumentation inst = Quorvane.instrumentation();
+        if (what.equals("copy")) {
+            Class.forName("qvbench.agent.CopyAgent").getMethod("premain", String.class, Instrumentation.class)
+                    .invoke(null, "com/acme/orders/", inst);
+        } else if (!what.equals("none")) {
+            throw new IllegalArgumentException("--instrumentation copy|none, not " + what);
         }
     }
 }

@@ -19,7 +19,8 @@ import java.util.zip.ZipFile;
  * on standard error with {@code @@ <wall ns> <thread cpu ns> <classes>}. Standard
  * output is left to the library's log.
  *
- * <p>Usage: {@code LoadBench --corpus <jar> [--threads N] [--lib none|selected|many] [--once]}
+ * <p>Usage: {@code LoadBench --corpus <jar> [--threads N] [--lib none|selected|many]
+ * [--instrumentation copy|none] [--once]}
  */
 public final class LoadBench {
     private static final ThreadMXBean THREADS = ManagementFactory.getThreadMXBean();
@@ -46,6 +47,7 @@ public final class LoadBench {
     public static void main(String[] args) throws Exception {
         String corpus = null;
         String lib = null;
+        String instrumentation = null;
         int threads = 1;
         boolean once = false;
         for (int i = 0; i < args.length; i++) {
@@ -59,6 +61,9 @@ public final class LoadBench {
                 case "--lib":
                     lib = args[++i];
                     break;
+                case "--instrumentation":
+                    instrumentation = args[++i];
+                    break;
                 case "--once":
                     once = true;
                     break;
@@ -70,6 +75,9 @@ public final class LoadBench {
         bench.read(corpus);
         if (lib != null) {
             LibSetup.start(lib);
+        }
+        if (instrumentation != null) {
+            LibSetup.startInstrumentation(instrumentation);
         }
         if (!THREADS.isCurrentThreadCpuTimeSupported()) {
             throw new IllegalStateException("no thread CPU time on this JVM");
