@@ -61,8 +61,7 @@ void setHookEnabled(JNIEnv* env, Kind kind, bool enabled);
 // The event callback of both environments.
 void JNICALL InstrumentHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass class_being_redefined, jobject loader,
                             const char* name, jobject protection_domain, jint class_data_len,
-                            const unsigned char* classbytes, jint* new_class_data_len,
-                            unsigned char** new_classbytes);
+                            const unsigned char* classbytes, jint* new_class_data_len, unsigned char** new_classbytes);
 
 // Hook bookkeeping, for Hook.cpp: the upcall, and the in-flight count that
 // keeps it alive across a detach (see Agent.cpp). enterHook is false when

@@ -26,36 +26,34 @@ JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_Quorvane_loadedClassesTo
 JNIEXPORT jobject JNICALL Java_qv_vantrel_quorvane_Quorvane_instrumentation(JNIEnv* env, jclass clazz);
 
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_setHookEnabled(JNIEnv* env, jclass clazz,
-                                                                                          jboolean retransformable,
-                                                                                          jboolean enabled);
+                                                                                            jboolean retransformable,
+                                                                                            jboolean enabled);
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_retransformClasses(JNIEnv* env,
-                                                                                              jclass clazz,
-                                                                                              jobjectArray classes);
+                                                                                                jclass clazz,
+                                                                                                jobjectArray classes);
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_redefineClasses(JNIEnv* env, jclass clazz,
-                                                                                           jobjectArray classes,
-                                                                                           jobjectArray definitions);
+                                                                                             jobjectArray classes,
+                                                                                             jobjectArray definitions);
 JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_isModifiableClass(JNIEnv* env,
-                                                                                                 jclass clazz,
-                                                                                                 jclass klass);
+                                                                                                   jclass clazz,
+                                                                                                   jclass klass);
 JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getAllLoadedClasses(JNIEnv* env,
-                                                                                                       jclass clazz);
-JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getInitiatedClasses(
-    JNIEnv* env, jclass clazz, jobject loader);
+                                                                                                         jclass clazz);
+JNIEXPORT jobjectArray JNICALL
+Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getInitiatedClasses(JNIEnv* env, jclass clazz, jobject loader);
 JNIEXPORT jlong JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getObjectSize(JNIEnv* env, jclass clazz,
-                                                                                          jobject object);
+                                                                                            jobject object);
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_appendToClassLoaderSearch(
     JNIEnv* env, jclass clazz, jstring jar, jboolean bootstrap);
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_setNativeMethodPrefixes(
     JNIEnv* env, jclass clazz, jobjectArray prefixes, jboolean retransformable);
 JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_isModifiableModule(JNIEnv* env,
-                                                                                                  jclass clazz,
-                                                                                                  jobject module);
+                                                                                                    jclass clazz,
+                                                                                                    jobject module);
 JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_allModules(JNIEnv* env,
-                                                                                              jclass clazz);
-JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_changeModule(JNIEnv* env, jclass clazz,
-                                                                                        jint change, jobject module,
-                                                                                        jstring package, jobject other,
-                                                                                        jclass provider);
+                                                                                                jclass clazz);
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_changeModule(
+    JNIEnv* env, jclass clazz, jint change, jobject module, jstring package, jobject other, jclass provider);
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_logWarning(JNIEnv* env, jclass clazz,
-                                                                                      jstring line);
+                                                                                        jstring line);
 }

@@ -74,8 +74,8 @@ jvmtiCapabilities capabilitiesOf(Kind kind) {
 // A new environment of a kind with its capabilities and the hook installed
 // (its event still off); null with an error logged otherwise.
 jvmtiEnv* makeEnvironment(JavaVM* vm, Kind kind) {
-    const char* const kindName = kind == Kind::plain ? "the environment for transformers"
-                                                     : "the environment for retransformable transformers";
+    const char* const kindName =
+        kind == Kind::plain ? "the environment for transformers" : "the environment for retransformable transformers";
     jvmtiEnv* jvmti = nullptr;
     const jint got = vm->GetEnv(reinterpret_cast<void**>(&jvmti), JVMTI_VERSION_9);
     if (got != JNI_OK || jvmti == nullptr) {
@@ -110,8 +110,8 @@ jobject handOut(JNIEnv* env) {
         }
         jmethodID transform = env->GetStaticMethodID(local, JavaSide::transform_method, JavaSide::transform_sig);
         jmethodID detachJava = env->GetStaticMethodID(local, JavaSide::detach_method, JavaSide::detach_sig);
-        auto global = transform != nullptr && detachJava != nullptr ? static_cast<jclass>(env->NewGlobalRef(local))
-                                                                     : nullptr;
+        auto global =
+            transform != nullptr && detachJava != nullptr ? static_cast<jclass>(env->NewGlobalRef(local)) : nullptr;
         env->DeleteLocalRef(local);
         if (global == nullptr) {
             return nullptr;
@@ -244,7 +244,8 @@ void setHookEnabled(JNIEnv* env, Kind kind, bool enabled) {
     const jvmtiError error = jvmti->SetEventNotificationMode(enabled ? JVMTI_ENABLE : JVMTI_DISABLE,
                                                              JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
     if (error != JVMTI_ERROR_NONE) {
-        throwError(env, jvmti, error, enabled ? "switch on the class-file-load event" : "switch off the class-file-load event");
+        throwError(env, jvmti, error,
+                   enabled ? "switch on the class-file-load event" : "switch off the class-file-load event");
     }
 }
 

@@ -115,16 +115,26 @@ std::string className(jvmtiEnv* jvmti, jclass klass) {
         return std::string(signature.get() + 1, length - 2);
     }
     switch (signature.get()[0]) {  // primitives, as Java names them
-        case 'Z': return length == 1 ? "boolean" : signature.get();
-        case 'B': return length == 1 ? "byte" : signature.get();
-        case 'C': return length == 1 ? "char" : signature.get();
-        case 'S': return length == 1 ? "short" : signature.get();
-        case 'I': return length == 1 ? "int" : signature.get();
-        case 'J': return length == 1 ? "long" : signature.get();
-        case 'F': return length == 1 ? "float" : signature.get();
-        case 'D': return length == 1 ? "double" : signature.get();
-        case 'V': return length == 1 ? "void" : signature.get();
-        default: return signature.get();
+        case 'Z':
+            return length == 1 ? "boolean" : signature.get();
+        case 'B':
+            return length == 1 ? "byte" : signature.get();
+        case 'C':
+            return length == 1 ? "char" : signature.get();
+        case 'S':
+            return length == 1 ? "short" : signature.get();
+        case 'I':
+            return length == 1 ? "int" : signature.get();
+        case 'J':
+            return length == 1 ? "long" : signature.get();
+        case 'F':
+            return length == 1 ? "float" : signature.get();
+        case 'D':
+            return length == 1 ? "double" : signature.get();
+        case 'V':
+            return length == 1 ? "void" : signature.get();
+        default:
+            return signature.get();
     }
 }
 

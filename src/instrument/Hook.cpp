@@ -87,8 +87,7 @@ jobject moduleOf(jvmtiEnv* jvmti, JNIEnv* env, jclass redefined, jobject loader,
 // Calls the transformers; the class file they leave, or null for no change.
 // Failures are logged; nothing is left pending. Runs inside a local frame.
 jbyteArray callTransformers(jvmtiEnv* jvmti, JNIEnv* env, jclass manager, jmethodID transform, jclass redefined,
-                            jobject loader, const char* name, jobject domain, jint length,
-                            const unsigned char* bytes) {
+                            jobject loader, const char* name, jobject domain, jint length, const unsigned char* bytes) {
     jobject module = moduleOf(jvmti, env, redefined, loader, name);
     if (env->ExceptionCheck()) {
         env->ExceptionClear();
@@ -108,8 +107,7 @@ jbyteArray callTransformers(jvmtiEnv* jvmti, JNIEnv* env, jclass manager, jmetho
     if (jBytes == nullptr) {
         env->ExceptionClear();
         Logger::line(spdlog::level::err, "[Quorvane] Instrumentation: no memory for the class file of ",
-                     Logger::ClassName{name != nullptr ? name : "a class without a name"},
-                     ", shown to no transformer");
+                     Logger::ClassName{name != nullptr ? name : "a class without a name"}, ", shown to no transformer");
         return nullptr;
     }
     env->SetByteArrayRegion(jBytes, 0, length, reinterpret_cast<const jbyte*>(bytes));
@@ -124,8 +122,7 @@ jbyteArray callTransformers(jvmtiEnv* jvmti, JNIEnv* env, jclass manager, jmetho
         // failure (no memory, no stack), which must not reach the loading code.
         env->ExceptionClear();
         Logger::line(spdlog::level::warn, "[Quorvane] Instrumentation: the transformers failed for ",
-                     Logger::ClassName{name != nullptr ? name : "a class without a name"},
-                     ", which loads unchanged");
+                     Logger::ClassName{name != nullptr ? name : "a class without a name"}, ", which loads unchanged");
         return nullptr;
     }
     return static_cast<jbyteArray>(result);
@@ -138,8 +135,7 @@ jbyteArray callTransformers(jvmtiEnv* jvmti, JNIEnv* env, jclass manager, jmetho
 // on many threads at once. All state is local or the thread's.
 void JNICALL InstrumentHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass class_being_redefined, jobject loader,
                             const char* name, jobject protection_domain, jint class_data_len,
-                            const unsigned char* classbytes, jint* new_class_data_len,
-                            unsigned char** new_classbytes) {
+                            const unsigned char* classbytes, jint* new_class_data_len, unsigned char** new_classbytes) {
     if (jvmti_env == nullptr || jni_env == nullptr || classbytes == nullptr || class_data_len <= 0 ||
         new_class_data_len == nullptr || new_classbytes == nullptr || transforming) {
         return;

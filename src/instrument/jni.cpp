@@ -128,13 +128,14 @@ JNIEXPORT jobject JNICALL Java_qv_vantrel_quorvane_Quorvane_instrumentation(JNIE
     return Quorvane::Instrument::instrumentation(env);
 }
 
-JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_setHookEnabled(
-    JNIEnv* env, jclass, jboolean retransformable, jboolean enabled) {
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_setHookEnabled(JNIEnv* env, jclass,
+                                                                                            jboolean retransformable,
+                                                                                            jboolean enabled) {
     Quorvane::Instrument::setHookEnabled(env, kindOf(retransformable), enabled == JNI_TRUE);
 }
 
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_retransformClasses(JNIEnv* env, jclass,
-                                                                                              jobjectArray classes) {
+                                                                                                jobjectArray classes) {
     jvmtiEnv* jvmti = environment(env, Kind::retransformable);
     if (jvmti == nullptr) {
         return;
@@ -143,15 +144,15 @@ JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_ret
     if (!held.complete()) {
         return;  // the VM's OutOfMemoryError is pending
     }
-    const jvmtiError error =
-        jvmti->RetransformClasses(static_cast<jint>(held.classes().size()), held.classes().data());
+    const jvmtiError error = jvmti->RetransformClasses(static_cast<jint>(held.classes().size()), held.classes().data());
     if (error != JVMTI_ERROR_NONE) {
         throwError(env, jvmti, error, describeBatch(jvmti, "retransform", held.classes()));
     }
 }
 
-JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_redefineClasses(
-    JNIEnv* env, jclass, jobjectArray classes, jobjectArray definitions) {
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_redefineClasses(JNIEnv* env, jclass,
+                                                                                             jobjectArray classes,
+                                                                                             jobjectArray definitions) {
     jvmtiEnv* jvmti = environment(env, Kind::plain);
     if (jvmti == nullptr) {
         return;
@@ -182,7 +183,7 @@ JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_red
 }
 
 JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_isModifiableClass(JNIEnv* env, jclass,
-                                                                                                 jclass klass) {
+                                                                                                   jclass klass) {
     jvmtiEnv* jvmti = environment(env, Kind::plain);
     if (jvmti == nullptr) {
         return JNI_FALSE;
@@ -190,13 +191,14 @@ JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives
     jboolean modifiable = JNI_FALSE;
     const jvmtiError error = jvmti->IsModifiableClass(klass, &modifiable);
     if (error != JVMTI_ERROR_NONE) {
-        throwError(env, jvmti, error, "tell whether " + Quorvane::Instrument::className(jvmti, klass) + " is modifiable");
+        throwError(env, jvmti, error,
+                   "tell whether " + Quorvane::Instrument::className(jvmti, klass) + " is modifiable");
     }
     return modifiable;
 }
 
 JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getAllLoadedClasses(JNIEnv* env,
-                                                                                                       jclass) {
+                                                                                                         jclass) {
     jvmtiEnv* jvmti = environment(env, Kind::plain);
     if (jvmti == nullptr) {
         return nullptr;
@@ -211,9 +213,8 @@ JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNat
     return classArray(env, jvmti, count, classes);
 }
 
-JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getInitiatedClasses(JNIEnv* env,
-                                                                                                       jclass,
-                                                                                                       jobject loader) {
+JNIEXPORT jobjectArray JNICALL
+Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getInitiatedClasses(JNIEnv* env, jclass, jobject loader) {
     jvmtiEnv* jvmti = environment(env, Kind::plain);
     if (jvmti == nullptr) {
         return nullptr;
@@ -229,7 +230,7 @@ JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNat
 }
 
 JNIEXPORT jlong JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getObjectSize(JNIEnv* env, jclass,
-                                                                                          jobject object) {
+                                                                                            jobject object) {
     jvmtiEnv* jvmti = environment(env, Kind::plain);
     if (jvmti == nullptr) {
         return 0;
@@ -287,9 +288,8 @@ JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_set
     }
 }
 
-JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_isModifiableModule(JNIEnv* env,
-                                                                                                  jclass,
-                                                                                                  jobject module) {
+JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_isModifiableModule(JNIEnv* env, jclass,
+                                                                                                    jobject module) {
     jvmtiEnv* jvmti = environment(env, Kind::plain);
     if (jvmti == nullptr) {
         return JNI_FALSE;
@@ -376,7 +376,7 @@ JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_cha
 }
 
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_logWarning(JNIEnv* env, jclass,
-                                                                                      jstring line) {
+                                                                                        jstring line) {
     std::string text;
     if (copyString(env, line, text)) {
         // Modified UTF-8 from the VM, written as standard UTF-8.
