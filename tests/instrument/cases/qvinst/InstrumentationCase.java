@@ -90,6 +90,24 @@ public final class InstrumentationCase {
         inst.removeTransformer(thrower);
         inst.removeTransformer(recorder);
 
+        // Quorvane's own classes are never shown, loading or retransformed.
+        List<String> own = Collections.synchronizedList(new ArrayList<>());
+        ClassFileTransformer ownWatcher = new ClassFileTransformer() {
+            @Override
+            public byte[] transform(ClassLoader loader, String name, Class<?> redefined, ProtectionDomain domain,
+                    byte[] bytes) {
+                if (name != null && name.startsWith("qv/vantrel/quorvane/")) {
+                    own.add(name);
+                }
+                return null;
+            }
+        };
+        inst.addTransformer(ownWatcher, true);
+        Class.forName("qv.vantrel.quorvane.RetransformException");
+        inst.retransformClasses(Quorvane.class);
+        inst.removeTransformer(ownWatcher);
+        check(own.isEmpty(), "Quorvane's own classes were shown: " + own);
+
         List<String> lines = Files.readAllLines(log, StandardCharsets.UTF_8);
         check(lines.stream().filter(l -> l.contains("[info] [Quorvane] Instrumentation handed out")).count() == 1,
                 "not one hand-out line: " + lines);
@@ -107,10 +125,15 @@ public final class InstrumentationCase {
     private static void detach() throws Exception {
         URL jar = Paths.get(System.getProperty("quorvane.jar")).toUri().toURL();
         List<String> seen = Collections.synchronizedList(new ArrayList<>());
+        // This loader's copy has an Instrumentation of its own, which the other's detach leaves alone.
+        Instrumentation mine = Quorvane.instrumentation();
+        mine.addTransformer(recorder("mine", seen));
         WeakReference<?>[] gone = useAndDetach(jar, seen);
         check(seen.contains("copy qvinst/fix/BeforeDetach"), "the copy's transformer did not run: " + seen);
         Fixtures.load("qvinst/fix/AfterDetach", Fixtures.loader());
         check(!seen.contains("copy qvinst/fix/AfterDetach"), "a transformer ran after detach");
+        check(seen.contains("mine qvinst/fix/BeforeDetach") && seen.contains("mine qvinst/fix/AfterDetach"),
+                "the other copy's Instrumentation stopped with the detach: " + seen);
         for (int i = 0; i < 40 && (gone[0].get() != null || gone[1].get() != null); i++) {
             System.gc();
             Thread.sleep(25);
@@ -124,6 +147,7 @@ public final class InstrumentationCase {
         Class<?> quorvane = Class.forName("qv.vantrel.quorvane.Quorvane", true, loader);
         Method instrumentation = quorvane.getMethod("instrumentation");
         Instrumentation inst = (Instrumentation) instrumentation.invoke(null);
+        check(inst != Quorvane.instrumentation(), "two copies share one Instrumentation");
         ClassFileTransformer transformer = recorder("copy", seen);
         inst.addTransformer(transformer, true);
         inst.addTransformer(transformer);
