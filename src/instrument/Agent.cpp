@@ -33,9 +33,10 @@ std::atomic<bool> ready{false};
 jobject instance = nullptr;
 
 // The upcall's declarations. A hook registers with enterHook before it reads
-// them and leaves with leaveHook; detach releases the class's reference only
-// once no hook is inside (the flag and the count are sequentially
-// consistent, as in Remapper::enterRemap), so whoever is last lets it go.
+// them and leaves with leaveHook, and detach counts itself the same way while
+// it calls the Java side; the class's reference goes once detached and none
+// is inside (the flag and the count are sequentially consistent, as in
+// Remapper::enterRemap), so whoever is last lets it go.
 std::atomic<jclass> manager_class{nullptr};
 std::atomic<jmethodID> transform_method{nullptr};
 jmethodID detach_method = nullptr;  // guarded by agent_mutex
@@ -101,7 +102,8 @@ jvmtiEnv* makeEnvironment(JavaVM* vm, Kind kind) {
 }
 
 // Looks up the Java side's declarations and lets it make the Instrumentation;
-// null (an exception may be pending) when that failed.
+// null (an exception may be pending) when that failed. Runs Java code under
+// agent_mutex: only the Java side's own start, which takes none of its locks.
 jobject handOut(JNIEnv* env) {
     if (manager_class.load() == nullptr) {
         jclass local = env->FindClass(JavaSide::manager_class);
@@ -206,6 +208,9 @@ void detach(JNIEnv* env) {
             env->DeleteGlobalRef(instance);
             instance = nullptr;
         }
+        // Counted like a hook, so that a hook finishing meanwhile cannot
+        // release the class this call is about to use; the last one out does.
+        hooks_in_flight.fetch_add(1);
         manager = manager_class.load();
         detachJava = detach_method;
     }
@@ -218,9 +223,7 @@ void detach(JNIEnv* env) {
             Logger::get()->error("[Quorvane] Instrumentation: its transformers could not be dropped");
         }
     }
-    if (hooks_in_flight.load() == 0) {
-        releaseManager(env);
-    }
+    leaveHook(env);
 }
 
 jvmtiEnv* environment(JNIEnv* env, Kind kind) {
