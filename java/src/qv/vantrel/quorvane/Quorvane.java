@@ -83,7 +83,7 @@ public final class Quorvane {
      * inst.retransformClasses(AlreadyLoaded.class);
      * }</pre>
      *
-     * <p>Every method of the interface behaves and fails as the interface specifies, and
+     * <p>Every method of the interface behaves and fails as the interface's Javadoc says, and
      * as the JDK's own {@code Instrumentation} does where it leaves a choice; redefinition,
      * retransformation and native method prefixes are all supported. Its transformers see
      * every class the JVM defines, redefines or retransforms (the filters of this class

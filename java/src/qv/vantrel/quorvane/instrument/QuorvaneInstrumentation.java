@@ -17,7 +17,7 @@ import java.util.jar.JarFile;
 /**
  * Quorvane's {@link Instrumentation}, as {@code qv.vantrel.quorvane.Quorvane.instrumentation()}
  * hands it out: every method of the interface, with the behaviour and the exceptions
- * the interface specifies, from inside the application, without a {@code -javaagent}
+ * the interface's Javadoc gives, from inside the application, without a {@code -javaagent}
  * and without attaching.
  *
  * <p>Transformers run as on the JDK's agent route: for every class the JVM defines,
