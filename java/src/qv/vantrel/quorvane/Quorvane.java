@@ -53,6 +53,9 @@ public final class Quorvane {
     static {
         NativeLibrary.load();
         LogSettings.applyProperties();
+        if (NativeLibrary.passedOver() != null) {
+            LogSettings.reportAtStart(NativeLibrary.passedOver());
+        }
     }
 
     private Quorvane() {
