@@ -84,8 +84,8 @@ private:
 // Every class the VM loads passes here, on many threads at once: the paths
 // that leave a class alone come first and touch nothing but the registry.
 // All state is local; the registry's lock is taken only inside shouldRemap.
-void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass class_being_redefined,
-                               jobject /*loader*/, const char* name, jobject /*protection_domain*/, jint class_data_len,
+void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass class_being_redefined, jobject /*loader*/,
+                               const char* name, jobject /*protection_domain*/, jint class_data_len,
                                const unsigned char* classbytes, jint* new_class_data_len,
                                unsigned char** new_classbytes) {
     if (name == nullptr || jni_env == nullptr || jvmti_env == nullptr || classbytes == nullptr || class_data_len <= 0 ||

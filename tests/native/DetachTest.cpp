@@ -175,8 +175,9 @@ TEST(Detach, BeforeTheLogStarts) {
     const jboolean initialized = Java_qv_vantrel_quorvane_Quorvane_initNative(jni.env(), nullptr);
     const std::string standardError = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(initialized, JNI_FALSE);
-    EXPECT_THAT(standardError, ::testing::MatchesRegex("\\[[0-9: -]+\\] \\[error\\] \\[Quorvane\\] initNative: this copy of "
-                                                       "Quorvane was detached before its log started\n"));
+    EXPECT_THAT(standardError,
+                ::testing::MatchesRegex("\\[[0-9: -]+\\] \\[error\\] \\[Quorvane\\] initNative: this copy of "
+                                        "Quorvane was detached before its log started\n"));
     EXPECT_FALSE(Logger::started());
     EXPECT_EQ(jni.calls("GetJavaVM"), 0) << "nothing asked of the VM";
     std::ifstream file("libagent.log");

@@ -319,12 +319,19 @@ TEST(RetransformOwnClasses, LeftOutAndNotCounted) {
          0,
          {}},
         {"beside another class, and a hidden one of its own",
-         {{"Lqv/vantrel/quorvane/Quorvane;"}, {"Lcom/example/A;"}, {"Lqv/vantrel/quorvane/Quorvane$$Lambda.0x1;", false}},
+         {{"Lqv/vantrel/quorvane/Quorvane;"},
+          {"Lcom/example/A;"},
+          {"Lqv/vantrel/quorvane/Quorvane$$Lambda.0x1;", false}},
          1,
          1,
          0,
          {{"Lcom/example/A;"}}},
-        {"a package that only begins the same", {{"Lqv/vantrel/quorvanex/Near;"}}, 1, 1, 0, {{"Lqv/vantrel/quorvanex/Near;"}}},
+        {"a package that only begins the same",
+         {{"Lqv/vantrel/quorvanex/Near;"}},
+         1,
+         1,
+         0,
+         {{"Lqv/vantrel/quorvanex/Near;"}}},
         {"an array of its own classes: no class of the package, and unmodifiable",
          {{"[Lqv/vantrel/quorvane/Quorvane;", false}},
          1,
@@ -476,8 +483,8 @@ TEST(RetransformSelectLoaded, MoreClassesThanTheVmDeclares) {
     ReplacedClasses::getInstance().clear();
     for (int i = 0; i < many; ++i) {
         const bool chosen = i % 10000 == 0;
-        vm.jvmti.loadedClasses.push_back(
-            vm.jni.makeClass(std::string(chosen ? "Lcom/example/Chosen$" : "Lcom/example/Other") + std::to_string(i) + ";"));
+        vm.jvmti.loadedClasses.push_back(vm.jni.makeClass(
+            std::string(chosen ? "Lcom/example/Chosen$" : "Lcom/example/Other") + std::to_string(i) + ";"));
     }
     LogCapture log;
 
