@@ -313,7 +313,9 @@ jobjectArray loadedClassesArray(JNIEnv* env, jvmtiEnv* jvmti) {
     // lets go of them all at once: deleted one by one under -Xcheck:jni, each
     // delete searches the frame, and the whole takes seconds.
     if (env->PushLocalFrame(refs_beside_listing) != JNI_OK) {
-        return nullptr;  // its OutOfMemoryError is pending for the caller
+        // Its OutOfMemoryError is pending for the caller.
+        Logger::get()->error("[Quorvane] No memory to list the loaded classes");
+        return nullptr;
     }
     jint count = 0;
     jclass* classes = nullptr;

@@ -594,6 +594,18 @@ TEST(RetransformNatives, LoadedClassesArray) {
         vm.expectClean();
     }
     {
+        SCOPED_TRACE("no memory for the listing's frame: the VM's error reaches the caller");
+        Vm vm;
+        arrangeLoaded(vm);
+        vm.jni.pushLocalFrame = Outcome::failRaising;
+        LogCapture log;
+        EXPECT_EQ(Quorvane::Retransform::loadedClassesArray(vm.jni.env(), vm.jvmti.env()), nullptr);
+        EXPECT_TRUE(vm.jni.exceptionPending);
+        EXPECT_EQ(vm.jvmti.calls("GetLoadedClasses"), 0);
+        EXPECT_THAT(log.lines(), ElementsAre(LogLine{error, "[Quorvane] No memory to list the loaded classes"}));
+        vm.expectClean();
+    }
+    {
         SCOPED_TRACE("the classes cannot be listed");
         Vm vm;
         vm.jvmti.getLoadedClassesResult = JVMTI_ERROR_OUT_OF_MEMORY;
