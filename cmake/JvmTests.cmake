@@ -71,16 +71,15 @@ endfunction()
 # quorvane_add_jvm_test(<name> MAIN <class> CLASSPATH <entries...>
 #                       [JVM_ARGS <args...>] [ARGS <args...>] [TIMEOUT <s>]
 #                       [LABELS <labels...>] [JDKS <labels...>]
-#                       [ENV <NAME=VALUE...>] [JDK_WARNING_IN <frame>])
+#                       [ENV <NAME=VALUE...>])
 # Adds one CTest test per JDK, named jvm.<jdk>.<name>. The case passes when
 # the JVM exits 0, -Xcheck:jni printed no warning and no hs_err file appeared.
 # The library folder is on java.library.path (for a JDK with a LIB_DIR of its
 # own, that folder instead); libagent.log lands in the case's working
 # directory, which stays behind for inspection after a failure. ENV entries
-# are set in the JVM's environment. JDK_WARNING_IN names a JDK native method
-# whose own -Xcheck:jni local-reference warning does not fail the case.
+# are set in the JVM's environment.
 function(quorvane_add_jvm_test NAME)
-  cmake_parse_arguments(ARG "" "MAIN;TIMEOUT;JDK_WARNING_IN" "CLASSPATH;JVM_ARGS;ARGS;LABELS;JDKS;DEPENDS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "" "MAIN;TIMEOUT" "CLASSPATH;JVM_ARGS;ARGS;LABELS;JDKS;DEPENDS;ENV" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
@@ -89,9 +88,6 @@ function(quorvane_add_jvm_test NAME)
   foreach(_entry IN LISTS ARG_ENV)
     list(APPEND _env_options --env ${_entry})
   endforeach()
-  if(ARG_JDK_WARNING_IN)
-    list(APPEND _env_options --jdk-warning-in ${ARG_JDK_WARNING_IN})
-  endif()
   foreach(_pair IN LISTS QUORVANE_TEST_JDK_ENTRIES)
     string(REPLACE "=" ";" _pair "${_pair}")
     list(GET _pair 0 _label)

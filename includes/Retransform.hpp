@@ -27,23 +27,24 @@ struct Refusal {
 // gives it, or "JVMTI error <number>" when it gives none.
 std::string errorName(jvmtiEnv* jvmti, jvmtiError error);
 
-// Retransforms the classes (local references; the caller keeps them): one
-// batch for the VM, and when the VM refuses it, each half on its own, down to
-// single classes, so that one bad class never stops the others. Classes the
-// VM cannot modify are refused without asking. Logs a line before and after,
-// and one error line a refusal. Returns how many classes were retransformed;
-// appends the refusals.
+// Retransforms the classes (references the caller keeps): one batch for the
+// VM, and when the VM refuses it, each half on its own, down to single
+// classes, so that one bad class never stops the others. Classes of the
+// library's own package are left out (the hook never offers them to remap)
+// and not counted; classes the VM cannot modify are refused without asking.
+// Logs a line before and after, and one error line a refusal. Returns how
+// many classes were retransformed; appends the refusals.
 int retransformClasses(jvmtiEnv* jvmti, const std::vector<jclass>& classes, std::vector<Refusal>& refusals);
 
-// Appends to selected the loaded classes retransformLoaded() takes: those the
-// VM can modify, outside the library's own package, that the filters select
-// now or that the hook replaced before. They are local references the caller
-// deletes; every other one is deleted here as it is passed over. Returns the
-// VM's error when it could not list its classes (logged), nothing selected.
-jvmtiError selectLoaded(jvmtiEnv* jvmti, JNIEnv* env, std::vector<jclass>& selected);
+// The classes retransformLoaded() takes among those listed: the ones the VM
+// can modify, outside the library's own package, that the filters select now
+// or that the hook replaced before. Asks JVMTI only (no JNI call); logs one
+// line for the classes it could not examine.
+std::vector<jclass> selectLoaded(jvmtiEnv* jvmti, const jclass* classes, jint count);
 
 // The natives' bodies. jvmti is the agent's environment, null before a
-// successful initNative, which raises IllegalStateException.
+// successful initNative and after detach, which raises IllegalStateException
+// saying which.
 //
 // Retransforms the classes of the array; for each refusal, stores the class
 // and its reason at the same index of refusedClasses and refusedReasons (each
@@ -52,8 +53,10 @@ jvmtiError selectLoaded(jvmtiEnv* jvmti, JNIEnv* env, std::vector<jclass>& selec
 // OutOfMemoryError is raised.
 jint retransformArray(JNIEnv* env, jvmtiEnv* jvmti, jobjectArray classes, jobjectArray refusedClasses,
                       jobjectArray refusedReasons);
-// The classes selectLoaded picks, as a Class[]; null with an exception pending
-// when they could not be listed.
+// The classes selectLoaded picks among all loaded ones, as a Class[]; null
+// with an exception pending when they could not be listed. Any number of
+// loaded classes: the listing's local references live in a frame of their
+// own, declared to the VM.
 jobjectArray loadedClassesArray(JNIEnv* env, jvmtiEnv* jvmti);
 
 }  // namespace Quorvane::Retransform

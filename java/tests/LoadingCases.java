@@ -2,10 +2,12 @@ import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
 import java.net.URL;
 import java.net.URLClassLoader;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
 import java.util.concurrent.CyclicBarrier;
 import java.util.stream.Stream;
@@ -18,7 +20,11 @@ import java.util.stream.Stream;
  * and no extracted copy may stay behind. {@code missing <jar> <platform>}: when neither
  * java.library.path nor the jar has a library for the platform ({@code this}: the machine's
  * own), loading must fail with an UnsatisfiedLinkError that names the platform and what was
- * looked for.
+ * looked for. {@code library-path <library> <jar> <same|other> <from-path|jar-copy|fails>}: a copy of
+ * the library, as built ({@code same}) or with another build identifier written into it
+ * ({@code other}), lies in the folder that java.library.path names (the case makes it there); the
+ * library must come from that copy, or from the jar with that copy passed over and named in the
+ * log, or loading must fail naming both identifiers and both places.
  */
 public final class LoadingCases {
     private static final String QUORVANE = "qv.vantrel.quorvane.Quorvane";
@@ -27,6 +33,7 @@ public final class LoadingCases {
         switch (args[0]) {
             case "two-loaders" -> twoLoaders(Paths.get(args[1]), args[2]);
             case "missing" -> missing(Paths.get(args[1]), args[2].equals("this") ? thisPlatform() : args[2]);
+            case "library-path" -> libraryPath(Paths.get(args[1]), Paths.get(args[2]), args[3].equals("other"), args[4]);
             default -> throw new IllegalArgumentException(args[0]);
         }
         System.out.println("ok: " + String.join(" ", args));
@@ -95,6 +102,66 @@ public final class LoadingCases {
             return;
         }
         throw new AssertionError("loading succeeded without a native library");
+    }
+
+    private static final byte[] BUILD_ID_MARKER = "QUORVANE-BUILD-ID:".getBytes(StandardCharsets.US_ASCII);
+
+    private static void libraryPath(Path library, Path jar, boolean otherBuild, String outcome) throws Exception {
+        byte[] bytes = Files.readAllBytes(library);
+        List<Integer> markers = new ArrayList<>();
+        for (int i = 0; i + BUILD_ID_MARKER.length + 64 <= bytes.length; i++) {
+            if (Arrays.equals(bytes, i, i + BUILD_ID_MARKER.length, BUILD_ID_MARKER, 0, BUILD_ID_MARKER.length)) {
+                markers.add(i + BUILD_ID_MARKER.length);
+            }
+        }
+        check(!markers.isEmpty(), "no build identifier in " + library);
+        String built = new String(bytes, markers.get(0), 64, StandardCharsets.US_ASCII);
+        String other = (built.charAt(0) == '0' ? "1" : "0") + built.substring(1);
+        if (otherBuild) {
+            for (int at : markers) {
+                System.arraycopy(other.getBytes(StandardCharsets.US_ASCII), 0, bytes, at, 64);
+            }
+        }
+        Path folder = Paths.get(System.getProperty("java.library.path"));
+        Path copy = folder.resolve("libquorvane.so").toAbsolutePath();
+        Files.createDirectories(folder);
+        Files.write(copy, bytes);
+        String copyId = otherBuild ? other : built;
+
+        URLClassLoader loader = new URLClassLoader(new URL[] {jar.toUri().toURL()}, ClassLoader.getPlatformClassLoader());
+        Class<?> quorvane;
+        try {
+            quorvane = Class.forName(QUORVANE, true, loader);
+        } catch (UnsatisfiedLinkError failed) {
+            String message = failed.getMessage();
+            System.out.println("got: " + message);
+            check(outcome.equals("fails"), "loading failed: " + message);
+            for (String part : new String[] {copy.toString(), copyId, built, "java.library.path",
+                    "/native/" + thisPlatform() + "/libquorvane.so"}) {
+                check(message.contains(part), "the message does not name " + part);
+            }
+            check(mappedQuorvanes().isEmpty(), "a library was mapped: " + mappedQuorvanes());
+            return;
+        }
+        check(!outcome.equals("fails"), "loading succeeded with a copy of build " + copyId + " and no library in the jar");
+        // Only bound natives can answer: an unbound one throws UnsatisfiedLinkError.
+        check(Boolean.TRUE.equals(quorvane.getMethod("addInclude", String.class).invoke(null, "com/example/")),
+                "addInclude failed");
+        List<String> mapped = mappedQuorvanes();
+        boolean fromPath = mapped.contains(copy.toRealPath().toString());
+        check(fromPath == outcome.equals("from-path"), "libraries mapped: " + mapped);
+        check(Boolean.TRUE.equals(quorvane.getMethod("initNative").invoke(null)), "initNative failed");
+        String log = Files.readString(Paths.get("libagent.log"));
+        String passedOver = "[error] [Quorvane] Passed over " + copy + " on java.library.path, from another build of "
+                + "Quorvane (build " + copyId + ", this jar's is " + built + "): loaded the jar's copy for "
+                + thisPlatform() + " instead";
+        check(log.contains(passedOver) == outcome.equals("jar-copy"), "libagent.log: " + log);
+    }
+
+    /** The libquorvane files mapped into this process. */
+    private static List<String> mappedQuorvanes() throws Exception {
+        return Files.readAllLines(Paths.get("/proc/self/maps")).stream().filter(l -> l.contains("libquorvane"))
+                .map(l -> l.substring(l.indexOf('/')).replace(" (deleted)", "")).distinct().toList();
     }
 
     /** The jar folder for this JVM's machine, written out apart from the loader's own mapping. */

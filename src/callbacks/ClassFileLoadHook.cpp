@@ -56,6 +56,13 @@ public:
     ~NestedRemap() { --thread_remaps.depth; }
 };
 
+// How a refused class's warning line ends: a class being loaded loads
+// unchanged; a class being redefined or retransformed (the VM names it) is
+// not being loaded at all, and keeps the class file the VM offered.
+const char* unchanged(jclass class_being_redefined) {
+    return class_being_redefined == nullptr ? ", loaded unchanged: " : ", left unchanged: ";
+}
+
 // Keeps the Remap declarations from being released by a detach for the rest
 // of the remap path (see Remapper::enterRemap).
 class RemapInUse {
@@ -77,8 +84,8 @@ private:
 // Every class the VM loads passes here, on many threads at once: the paths
 // that leave a class alone come first and touch nothing but the registry.
 // All state is local; the registry's lock is taken only inside shouldRemap.
-void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*class_being_redefined*/,
-                               jobject /*loader*/, const char* name, jobject /*protection_domain*/, jint class_data_len,
+void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass class_being_redefined, jobject /*loader*/,
+                               const char* name, jobject /*protection_domain*/, jint class_data_len,
                                const unsigned char* classbytes, jint* new_class_data_len,
                                unsigned char** new_classbytes) {
     if (name == nullptr || jni_env == nullptr || jvmti_env == nullptr || classbytes == nullptr || class_data_len <= 0 ||
@@ -113,13 +120,13 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass /*cl
         return;
     }
     if (remappingOnThisThread(name)) {
-        Logger::line(spdlog::level::warn,
-                     "[Quorvane] Already being remapped on this thread, loaded unchanged: ", Logger::ClassName{name});
+        Logger::line(spdlog::level::warn, "[Quorvane] Already being remapped on this thread",
+                     unchanged(class_being_redefined), Logger::ClassName{name});
         return;
     }
     if (thread_remaps.depth >= max_nested_remaps) {
-        Logger::line(spdlog::level::warn, "[Quorvane] Remaps nested ", max_nested_remaps,
-                     " deep on this thread, loaded unchanged: ", Logger::ClassName{name});
+        Logger::line(spdlog::level::warn, "[Quorvane] Remaps nested ", max_nested_remaps, " deep on this thread",
+                     unchanged(class_being_redefined), Logger::ClassName{name});
         return;
     }
 

@@ -3,6 +3,7 @@
 #include <jvmti.h>
 
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "Instrument.hpp"
@@ -70,16 +71,30 @@ bool cacheRemapDeclarations(JNIEnv* env) {
     return true;
 }
 
+// initNative's answer for a copy detached before its log started: one line
+// on standard error, in the log's format. Starting the log only to say this
+// would empty libagent.log, which may hold what another process wrote.
+void reportDetachedBeforeLog() {
+    spdlog::logger once("", std::make_shared<spdlog::sinks::stderr_color_sink_mt>());
+    once.set_pattern("[%Y-%m-%d %T] [%^%l%$] %v", spdlog::pattern_time_type::local);
+    once.error("[Quorvane] initNative: this copy of Quorvane was detached before its log started");
+}
+
 }  // namespace
 
 extern "C" JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_initNative(JNIEnv* env, jclass) {
     std::lock_guard<std::mutex> lock(init_mutex);
 
+    Remapper& remapper = Remapper::getInstance();
+    if (remapper.isDetached() && !Logger::started()) {
+        reportDetachedBeforeLog();
+        return JNI_FALSE;
+    }
+
     Logger::init("libagent.log", spdlog::level::trace);
     Logger::get()->info("[Quorvane] Initializing Quorvane...");
     Logger::reportSettingProblems();
 
-    Remapper& remapper = Remapper::getInstance();
     if (remapper.isDetached()) {
         Logger::get()->error("[Quorvane] initNative: this copy of Quorvane was detached");
         return JNI_FALSE;

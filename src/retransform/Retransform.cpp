@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "Logger.hpp"
@@ -16,13 +17,19 @@ namespace Quorvane::Retransform {
 namespace {
 
 // The hook never hands the library's own classes to remap (keep in sync with
-// the hook's own_package), so retransforming them would change nothing.
+// the hook's own_package): both calls leave them out, and do not count them.
 constexpr std::string_view own_package = "qv/vantrel/quorvane/";
 
 const char* const illegal_state_class = "java/lang/IllegalStateException";
 const char* const out_of_memory_class = "java/lang/OutOfMemoryError";
 const char* const class_class = "java/lang/Class";
 const char* const not_initialized = "Quorvane is not initialized: initNative() has not succeeded";
+// Keep in sync with initNative's line for a detached copy.
+const char* const detached = "this copy of Quorvane was detached";
+
+// The local references loadedClassesArray makes beside the listing's: the
+// class Class and the array.
+constexpr jint refs_beside_listing = 2;
 
 // A string the JVMTI environment allocated, given back when the holder goes.
 class JvmtiString {
@@ -52,6 +59,10 @@ std::string_view internalName(const char* signature) {
         return {};
     }
     return std::string_view(signature + 1, length - 2);
+}
+
+bool isOwn(std::string_view name) {
+    return name.substr(0, own_package.size()) == own_package;
 }
 
 // How a log line names a class: its internal name, else its signature.
@@ -123,18 +134,32 @@ bool takenFromLoaded(jvmtiEnv* jvmti, jclass klass, jvmtiError& error) {
         return false;
     }
     const std::string_view name = internalName(signature.get());
-    if (name.empty() || name.substr(0, own_package.size()) == own_package) {
+    if (name.empty() || isOwn(name)) {
         return false;
     }
     return Remapper::getInstance().shouldRemap(name) || ReplacedClasses::getInstance().contains(name);
 }
 
-// Declares how many local references this native frame is about to hold.
-// HotSpot refuses a declaration above MaxJNILocalCapacity (65,536 by
-// default) yet holds any number of references: past that, go on without,
-// and -Xcheck:jni may warn once.
-void declareLocalRefs(JNIEnv* env, jint count) {
-    if (env->EnsureLocalCapacity(count) != JNI_OK && env->ExceptionCheck()) {
+// Whether the VM names klass as a class of the library's own package; a class
+// it cannot name is not.
+bool isOwnClass(jvmtiEnv* jvmti, jclass klass) {
+    JvmtiString signature(jvmti);
+    return jvmti->GetClassSignature(klass, signature.out(), nullptr) == JVMTI_ERROR_NONE &&
+           signature.get() != nullptr && isOwn(internalName(signature.get()));
+}
+
+// HotSpot refuses a declaration of more local references than
+// MaxJNILocalCapacity (65,536 unless changed), and its -Xcheck:jni then
+// warns at the next call, yet a frame holds any number of them. It also
+// counts the references a frame already holds into an accepted declaration,
+// so one made after they exist covers them all, however many: ask for no
+// more than it grants.
+constexpr jint max_declared_refs = 65536;
+
+// Declares that the current frame holds count local references.
+void declareLocalRefs(JNIEnv* env, jlong count) {
+    const auto declared = static_cast<jint>(std::min<jlong>(count, max_declared_refs));
+    if (env->EnsureLocalCapacity(declared) != JNI_OK && env->ExceptionCheck()) {
         env->ExceptionClear();
     }
 }
@@ -147,6 +172,13 @@ void throwNew(JNIEnv* env, const char* className, const char* message) {
         env->ThrowNew(type, message);
         env->DeleteLocalRef(type);
     }
+}
+
+// Why the natives cannot work: initNative has not succeeded, or this copy
+// was detached for good (which also makes a transformer still running then
+// land here).
+void throwUnavailable(JNIEnv* env) {
+    throwNew(env, illegal_state_class, Remapper::getInstance().isDetached() ? detached : not_initialized);
 }
 
 // Stores each refusal at one index of the two arrays. A reason string the VM
@@ -182,11 +214,15 @@ std::string errorName(jvmtiEnv* jvmti, jvmtiError error) {
 }
 
 int retransformClasses(jvmtiEnv* jvmti, const std::vector<jclass>& classes, std::vector<Refusal>& refusals) {
-    Logger::get()->info("[Quorvane] Retransforming {} classes", classes.size());
+    std::vector<jclass> offered;
+    offered.reserve(classes.size());
+    std::copy_if(classes.begin(), classes.end(), std::back_inserter(offered),
+                 [jvmti](jclass klass) { return !isOwnClass(jvmti, klass); });
+    Logger::get()->info("[Quorvane] Retransforming {} classes", offered.size());
     const std::size_t refusedBefore = refusals.size();
     std::vector<jclass> modifiable;
-    modifiable.reserve(classes.size());
-    for (jclass klass : classes) {
+    modifiable.reserve(offered.size());
+    for (jclass klass : offered) {
         jboolean canModify = JNI_FALSE;
         const jvmtiError error = jvmti->IsModifiableClass(klass, &canModify);
         if (error != JVMTI_ERROR_NONE) {
@@ -202,43 +238,29 @@ int retransformClasses(jvmtiEnv* jvmti, const std::vector<jclass>& classes, std:
     return done;
 }
 
-jvmtiError selectLoaded(jvmtiEnv* jvmti, JNIEnv* env, std::vector<jclass>& selected) {
-    jint count = 0;
-    jclass* classes = nullptr;
-    const jvmtiError listed = jvmti->GetLoadedClasses(&count, &classes);
-    if (listed != JVMTI_ERROR_NONE) {
-        Logger::get()->error("[Quorvane] Could not list the loaded classes: {}", errorName(jvmti, listed));
-        return listed;
-    }
-    // One local reference per loaded class, thousands of them, all made at
-    // once: declared before the next JNI call, which -Xcheck:jni would
-    // otherwise flag, and each deleted as soon as its class is passed over.
-    declareLocalRefs(env, count);
+std::vector<jclass> selectLoaded(jvmtiEnv* jvmti, const jclass* classes, jint count) {
+    std::vector<jclass> selected;
     int unexamined = 0;
     jvmtiError firstProblem = JVMTI_ERROR_NONE;
     for (jint i = 0; i < count; ++i) {
         jvmtiError problem = JVMTI_ERROR_NONE;
         if (takenFromLoaded(jvmti, classes[i], problem)) {
             selected.push_back(classes[i]);
-            continue;
-        }
-        env->DeleteLocalRef(classes[i]);
-        if (problem != JVMTI_ERROR_NONE && unexamined++ == 0) {
+        } else if (problem != JVMTI_ERROR_NONE && unexamined++ == 0) {
             firstProblem = problem;
         }
     }
-    jvmti->Deallocate(reinterpret_cast<unsigned char*>(classes));
     if (unexamined != 0) {
         Logger::get()->error("[Quorvane] Could not examine {} loaded classes, left out: {}", unexamined,
                              errorName(jvmti, firstProblem));
     }
-    return JVMTI_ERROR_NONE;
+    return selected;
 }
 
 jint retransformArray(JNIEnv* env, jvmtiEnv* jvmti, jobjectArray classes, jobjectArray refusedClasses,
                       jobjectArray refusedReasons) {
     if (jvmti == nullptr) {
-        throwNew(env, illegal_state_class, not_initialized);
+        throwUnavailable(env);
         return 0;
     }
     if (classes == nullptr || refusedClasses == nullptr || refusedReasons == nullptr) {
@@ -283,29 +305,42 @@ jint retransformArray(JNIEnv* env, jvmtiEnv* jvmti, jobjectArray classes, jobjec
 
 jobjectArray loadedClassesArray(JNIEnv* env, jvmtiEnv* jvmti) {
     if (jvmti == nullptr) {
-        throwNew(env, illegal_state_class, not_initialized);
+        throwUnavailable(env);
         return nullptr;
     }
-    std::vector<jclass> selected;
-    const jvmtiError error = selectLoaded(jvmti, env, selected);
-    if (error != JVMTI_ERROR_NONE) {
-        throwNew(env, illegal_state_class, ("Could not list the loaded classes: " + errorName(jvmti, error)).c_str());
+    // The listing makes a local reference for every loaded class, 100,000 of
+    // them in a large application. They live in a frame of their own, which
+    // lets go of them all at once: deleted one by one under -Xcheck:jni, each
+    // delete searches the frame, and the whole takes seconds.
+    if (env->PushLocalFrame(refs_beside_listing) != JNI_OK) {
+        // Its OutOfMemoryError is pending for the caller.
+        Logger::get()->error("[Quorvane] No memory to list the loaded classes");
         return nullptr;
     }
+    jint count = 0;
+    jclass* classes = nullptr;
+    const jvmtiError listed = jvmti->GetLoadedClasses(&count, &classes);
+    if (listed != JVMTI_ERROR_NONE) {
+        env->PopLocalFrame(nullptr);
+        Logger::get()->error("[Quorvane] Could not list the loaded classes: {}", errorName(jvmti, listed));
+        throwNew(env, illegal_state_class, ("Could not list the loaded classes: " + errorName(jvmti, listed)).c_str());
+        return nullptr;
+    }
+    // Declared before the next JNI call, which -Xcheck:jni would otherwise flag.
+    declareLocalRefs(env, static_cast<jlong>(count) + refs_beside_listing);
+    const std::vector<jclass> selected = selectLoaded(jvmti, classes, count);
+    jvmti->Deallocate(reinterpret_cast<unsigned char*>(classes));
+
     jobjectArray result = nullptr;
     jclass type = env->FindClass(class_class);
     if (type != nullptr) {
         result = env->NewObjectArray(static_cast<jsize>(selected.size()), type, nullptr);
-        env->DeleteLocalRef(type);
     }
     // When either call failed, its error is pending and the caller sees it.
-    for (std::size_t i = 0; i < selected.size(); ++i) {
-        if (result != nullptr) {
-            env->SetObjectArrayElement(result, static_cast<jsize>(i), selected[i]);
-        }
-        env->DeleteLocalRef(selected[i]);
+    for (std::size_t i = 0; result != nullptr && i < selected.size(); ++i) {
+        env->SetObjectArrayElement(result, static_cast<jsize>(i), selected[i]);
     }
-    return result;
+    return static_cast<jobjectArray>(env->PopLocalFrame(result));
 }
 
 }  // namespace Quorvane::Retransform

@@ -3,11 +3,16 @@
 # natives of qv.vantrel.quorvane.Quorvane and of
 # qv.vantrel.quorvane.instrument.InstrumentNatives exported, no run-time dependency
 # beyond the C and C++ runtimes (spdlog and fmt are compiled in), marked never
-# to be unloaded, and built as 64-bit code for the machine its jar folder names.
-# Usage: check-library.sh LIB [MACHINE]   (MACHINE as readelf -h names it; default: X86-64)
+# to be unloaded, built as 64-bit code for the machine its jar folder names,
+# and carrying the build identifier the jar's Java side compares before it
+# loads a copy found on java.library.path.
+# Usage: check-library.sh LIB [MACHINE [BUILD_ID_JAVA]]
+#   MACHINE as readelf -h names it (default: X86-64); BUILD_ID_JAVA: the jar's
+#   generated NativeBuild.java, whose identifier the library must carry.
 set -uo pipefail
 lib=$1
 machine=${2:-X86-64}
+build_id_java=${3:-}
 failed=0
 
 expected="Java_qv_vantrel_quorvane_Quorvane_addExclude
@@ -64,6 +69,15 @@ built_for=$(readelf -h "$lib" | sed -n 's/^ *Machine: *//p')
 if ! echo "$built_for" | grep -q -- "$machine\$"; then
   echo "the library is built for $built_for, not $machine"
   failed=1
+fi
+
+if [ -n "$build_id_java" ]; then
+  wanted=$(sed -n 's/.*String ID = "\([0-9a-f]*\)".*/\1/p' "$build_id_java")
+  carried=$(grep -ao 'QUORVANE-BUILD-ID:[0-9a-f]\{64\}' "$lib" | head -1 | cut -d: -f2)
+  if [ -z "$wanted" ] || [ "$carried" != "$wanted" ]; then
+    echo "the library carries build identifier '${carried}', the jar '${wanted}'"
+    failed=1
+  fi
 fi
 
 [ $failed -eq 0 ] && echo "library checks passed: $built_for; $(echo "$exported" | wc -l) natives exported; needs: $(echo $needed)"

@@ -408,11 +408,12 @@ protected:
         jni.remapResult = remapped_bytes;
     }
 
-    // Runs the hook for name; true when the class was replaced.
-    bool load(const char* name) {
+    // Runs the hook for name, being loaded or, given the class, being
+    // retransformed; true when the class was replaced.
+    bool load(const char* name, jclass beingRedefined = nullptr) {
         jint newLength = -1;
         unsigned char* newBytes = nullptr;
-        ClassFileLoadHook(jvmti.env(), jni.env(), nullptr, nullptr, name, nullptr,
+        ClassFileLoadHook(jvmti.env(), jni.env(), beingRedefined, nullptr, name, nullptr,
                           static_cast<jint>(class_bytes.size()), class_bytes.data(), &newLength, &newBytes);
         if (newBytes != nullptr) {
             jvmti.env()->Deallocate(newBytes);
@@ -461,6 +462,42 @@ TEST_F(ClassFileLoadHookRefusals, SameNameInsideItsOwnRemapLoadsUnchanged) {
     // The refusal lasts only while the outer remap runs.
     jni.onRemap = nullptr;
     EXPECT_TRUE(load("com/example/Widget"));
+    expectClean();
+}
+
+// A class retransformed (or redefined) is not being loaded: its refusal
+// lines say what happens without claiming a load.
+TEST_F(ClassFileLoadHookRefusals, RetransformedClassesAreLeftUnchangedNotLoaded) {
+    jclass widget = jni.makeClass("Lcom/example/Widget;");
+    std::vector<bool> innerReplaced;
+    jni.onRemap = [&] { innerReplaced.push_back(load("com/example/Widget", widget)); };
+    EXPECT_TRUE(load("com/example/Widget", widget));
+    EXPECT_THAT(innerReplaced, ElementsAre(false));
+
+    // 33 remaps deep, the innermost one a retransformation.
+    int depth = 1;
+    std::function<void()> step = [&] {
+        if (depth < 33) {
+            const std::string name = "com/chain/C" + std::to_string(depth++);
+            jni.onRemap = step;
+            load(name.c_str(), depth == 33 ? widget : nullptr);
+        }
+    };
+    jni.onRemap = step;
+    load("com/chain/C0");
+
+    std::vector<LogLine> warnings;
+    for (const LogLine& line : log.lines()) {
+        if (line.level == spdlog::level::warn) {
+            warnings.push_back(line);
+        }
+    }
+    EXPECT_THAT(warnings,
+                ElementsAre(LogLine{spdlog::level::warn,
+                                    "[Quorvane] Already being remapped on this thread, left unchanged: "
+                                    "com/example/Widget"},
+                            LogLine{spdlog::level::warn,
+                                    "[Quorvane] Remaps nested 32 deep on this thread, left unchanged: com/chain/C32"}));
     expectClean();
 }
 

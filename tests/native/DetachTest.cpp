@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -153,6 +155,42 @@ TEST(Detach, OneProcessLifetime) {
             LogLine{spdlog::level::info, "[Quorvane] Detached: this copy of Quorvane transforms no more classes"},
             LogLine{spdlog::level::info, "[Quorvane] Initializing Quorvane..."},
             LogLine{spdlog::level::err, "[Quorvane] initNative: this copy of Quorvane was detached"}));
+}
+
+// Detached before initNative ever ran: the retransform natives say so, and
+// initNative refuses on standard error without starting the log, which would
+// empty libagent.log only to say that.
+TEST(Detach, BeforeTheLogStarts) {
+    if (Logger::started()) {
+        GTEST_SKIP() << "needs a process whose log has not started (CTest runs each test in one)";
+    }
+    const std::string earlier = "[2026-12-10 06:02:29] [info] [Quorvane] written by another process\n";
+    std::ofstream("libagent.log", std::ios::trunc) << earlier;
+    auto& remapper = QuorvaneTest::freshRegistry();
+    FakeJni jni;
+    Java_qv_vantrel_quorvane_Quorvane_detach(jni.env(), nullptr);
+    ASSERT_TRUE(remapper.isDetached());
+
+    ::testing::internal::CaptureStderr();
+    const jboolean initialized = Java_qv_vantrel_quorvane_Quorvane_initNative(jni.env(), nullptr);
+    const std::string standardError = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(initialized, JNI_FALSE);
+    EXPECT_THAT(standardError,
+                ::testing::MatchesRegex("\\[[0-9: -]+\\] \\[error\\] \\[Quorvane\\] initNative: this copy of "
+                                        "Quorvane was detached before its log started\n"));
+    EXPECT_FALSE(Logger::started());
+    EXPECT_EQ(jni.calls("GetJavaVM"), 0) << "nothing asked of the VM";
+    std::ifstream file("libagent.log");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), earlier);
+
+    jobjectArray none = jni.makeObjectArray({});
+    EXPECT_EQ(Java_qv_vantrel_quorvane_Quorvane_retransformNative(jni.env(), nullptr, none, none, none), 0);
+    jni.exceptionPending = false;  // as the Java caller would, by catching it
+    EXPECT_EQ(Java_qv_vantrel_quorvane_Quorvane_loadedClassesToRetransform(jni.env(), nullptr), nullptr);
+    const std::pair<std::string, std::string> detached("java/lang/IllegalStateException",
+                                                       "this copy of Quorvane was detached");
+    EXPECT_THAT(jni.thrown, ::testing::ElementsAre(detached, detached));
+    EXPECT_EQ(jni.liveLocalRefs(), 0);
 }
 
 }  // namespace

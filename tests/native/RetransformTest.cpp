@@ -90,17 +90,11 @@ struct Vm {
         EXPECT_THAT(jni.callsWithPendingException, IsEmpty());
         EXPECT_EQ(jvmti.liveAllocations(), 0);
         EXPECT_EQ(jvmti.badDeallocations, 0);
+        EXPECT_EQ(jni.localCapacityWarnings, 0) << "-Xcheck:jni would warn";
+        EXPECT_EQ(jni.openFrames(), 0);
+        EXPECT_EQ(jni.badFramePops, 0);
     }
 };
-
-std::vector<std::string> signaturesOf(const FakeJni& jni, const std::vector<jclass>& classes) {
-    std::vector<std::string> out;
-    out.reserve(classes.size());
-    for (jclass klass : classes) {
-        out.push_back(jni.objectOf(klass)->signature);
-    }
-    return out;
-}
 
 TEST(RetransformErrorName, TheVmsNameOrTheNumber) {
     struct Row {
@@ -306,6 +300,69 @@ TEST_P(RetransformBatches, EveryClassDoneOrRefusedOnce) {
 INSTANTIATE_TEST_SUITE_P(Rows, RetransformBatches, ::testing::ValuesIn(batchCases()),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// The hook never offers the library's own classes to remap: retransform
+// leaves them out, neither asking the VM nor counting them.
+TEST(RetransformOwnClasses, LeftOutAndNotCounted) {
+    struct Row {
+        const char* label;
+        std::vector<ClassSpec> classes;
+        int offered;  // counted in the first line
+        int retransformed;
+        int refused;
+        std::vector<std::vector<std::string>> batches;
+    };
+    const Row rows[] = {
+        {"only the library's own",
+         {{"Lqv/vantrel/quorvane/Quorvane;"}, {"Lqv/vantrel/quorvane/remapper/Remap;"}},
+         0,
+         0,
+         0,
+         {}},
+        {"beside another class, and a hidden one of its own",
+         {{"Lqv/vantrel/quorvane/Quorvane;"},
+          {"Lcom/example/A;"},
+          {"Lqv/vantrel/quorvane/Quorvane$$Lambda.0x1;", false}},
+         1,
+         1,
+         0,
+         {{"Lcom/example/A;"}}},
+        {"a package that only begins the same",
+         {{"Lqv/vantrel/quorvanex/Near;"}},
+         1,
+         1,
+         0,
+         {{"Lqv/vantrel/quorvanex/Near;"}}},
+        {"an array of its own classes: no class of the package, and unmodifiable",
+         {{"[Lqv/vantrel/quorvane/Quorvane;", false}},
+         1,
+         0,
+         1,
+         {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        Vm vm;
+        std::vector<jclass> classes;
+        for (const ClassSpec& wanted : row.classes) {
+            classes.push_back(vm.jni.makeClass(wanted.signature, wanted.modifiable));
+        }
+        LogCapture log;
+        std::vector<Quorvane::Retransform::Refusal> refusals;
+
+        EXPECT_EQ(Quorvane::Retransform::retransformClasses(vm.jvmti.env(), classes, refusals), row.retransformed);
+
+        EXPECT_EQ(vm.jvmti.retransformBatches, row.batches);
+        EXPECT_EQ(refusals.size(), static_cast<std::size_t>(row.refused));
+        const std::vector<LogLine> lines = log.lines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.front(),
+                  (LogLine{info, "[Quorvane] Retransforming " + std::to_string(row.offered) + " classes"}));
+        EXPECT_EQ(lines.back(), (LogLine{info, "[Quorvane] Retransformed " + std::to_string(row.retransformed) +
+                                                   " classes, " + std::to_string(row.refused) + " failed"}));
+        vm.expectClean();
+    }
+}
+
 // The loaded classes of a fake VM and whether retransformLoaded() takes each,
 // with includes {com/example/, qv/}, excludes {com/example/Secret} and the
 // hook having replaced org/old/Widget.
@@ -350,6 +407,15 @@ std::vector<std::string> takenSignatures() {
     return taken;
 }
 
+// The signatures of a Class[] the code under test made.
+std::vector<std::string> signaturesIn(const FakeJni& jni, jobjectArray array) {
+    std::vector<std::string> signatures;
+    for (const FakeJni::Object* element : jni.elementsOf(array)) {
+        signatures.push_back(element != nullptr ? element->signature : "(null)");
+    }
+    return signatures;
+}
+
 // Each row: a switch of the fake VM, what is selected and what is logged.
 TEST(RetransformSelectLoaded, TakesModifiableClassesSelectedNowOrReplacedBefore) {
     struct Row {
@@ -385,23 +451,56 @@ TEST(RetransformSelectLoaded, TakesModifiableClassesSelectedNowOrReplacedBefore)
         vm.jvmti.getClassSignatureResult = row.naming;
         LogCapture log;
 
-        std::vector<jclass> selected;
-        EXPECT_EQ(Quorvane::Retransform::selectLoaded(vm.jvmti.env(), vm.jni.env(), selected), row.listing);
+        jobjectArray result = Quorvane::Retransform::loadedClassesArray(vm.jni.env(), vm.jvmti.env());
 
-        EXPECT_EQ(signaturesOf(vm.jni, selected), row.anyTaken ? takenSignatures() : std::vector<std::string>{});
         if (row.listing == JVMTI_ERROR_NONE) {
-            // Declared before any other JNI call, then each class passed over let go.
-            ASSERT_FALSE(vm.jni.callOrder.empty());
-            EXPECT_EQ(vm.jni.callOrder.front(), "EnsureLocalCapacity");
-            EXPECT_THAT(vm.jni.ensuredCapacities, ElementsAre(static_cast<jint>(std::size(loaded_classes))));
-        }
-        EXPECT_EQ(vm.jni.liveLocalRefs(), static_cast<int>(selected.size())) << "the caller's to delete";
-        for (jclass klass : selected) {
-            vm.jni.env()->DeleteLocalRef(klass);
+            ASSERT_NE(result, nullptr);
+            EXPECT_EQ(signaturesIn(vm.jni, result), row.anyTaken ? takenSignatures() : std::vector<std::string>{});
+            // The listing in a frame of its own, declared before any other JNI call.
+            ASSERT_GE(vm.jni.callOrder.size(), 2U);
+            EXPECT_THAT(std::vector<std::string>(vm.jni.callOrder.begin(), vm.jni.callOrder.begin() + 2),
+                        ElementsAre("PushLocalFrame", "EnsureLocalCapacity"));
+            EXPECT_THAT(vm.jni.ensuredCapacities, ElementsAre(static_cast<jint>(std::size(loaded_classes)) + 2));
+            EXPECT_EQ(vm.jni.liveLocalRefs(), 1) << "the array, the caller's";
+            vm.jni.env()->DeleteLocalRef(result);
+        } else {
+            EXPECT_EQ(result, nullptr);
+            vm.jni.exceptionPending = false;  // the IllegalStateException, as the Java caller would
         }
         EXPECT_THAT(log.lines(), ElementsAreArray(row.log));
         vm.expectClean();
     }
+}
+
+// More loaded classes than the VM grants a declaration for: the declaration
+// asks for no more than it grants, which covers every listed reference, and
+// the frame lets go of the passed-over ones at once.
+TEST(RetransformSelectLoaded, MoreClassesThanTheVmDeclares) {
+    constexpr int many = 70000;
+    Vm vm;
+    auto& remapper = freshRegistry();
+    remapper.addInclude("com/example/Chosen");
+    ReplacedClasses::getInstance().clear();
+    for (int i = 0; i < many; ++i) {
+        const bool chosen = i % 10000 == 0;
+        vm.jvmti.loadedClasses.push_back(vm.jni.makeClass(
+            std::string(chosen ? "Lcom/example/Chosen$" : "Lcom/example/Other") + std::to_string(i) + ";"));
+    }
+    LogCapture log;
+
+    jobjectArray result = Quorvane::Retransform::loadedClassesArray(vm.jni.env(), vm.jvmti.env());
+
+    ASSERT_NE(result, nullptr);
+    EXPECT_THAT(signaturesIn(vm.jni, result),
+                ElementsAre("Lcom/example/Chosen$0;", "Lcom/example/Chosen$10000;", "Lcom/example/Chosen$20000;",
+                            "Lcom/example/Chosen$30000;", "Lcom/example/Chosen$40000;", "Lcom/example/Chosen$50000;",
+                            "Lcom/example/Chosen$60000;"));
+    EXPECT_THAT(vm.jni.ensuredCapacities, ElementsAre(vm.jni.maxLocalCapacity));
+    EXPECT_EQ(vm.jni.calls("DeleteLocalRef"), 0) << "no delete per class: the frame goes at once";
+    vm.jni.env()->DeleteLocalRef(result);
+    EXPECT_THAT(log.lines(), IsEmpty());
+    vm.expectClean();
+    freshRegistry();
 }
 
 // retransformArray with classes {A, B refused, C unmodifiable}.
@@ -479,11 +578,7 @@ TEST(RetransformNatives, LoadedClassesArray) {
         arrangeLoaded(vm);
         jobjectArray result = Quorvane::Retransform::loadedClassesArray(vm.jni.env(), vm.jvmti.env());
         ASSERT_NE(result, nullptr);
-        std::vector<std::string> signatures;
-        for (const FakeJni::Object* element : vm.jni.elementsOf(result)) {
-            signatures.push_back(element != nullptr ? element->signature : "(null)");
-        }
-        EXPECT_EQ(signatures, takenSignatures());
+        EXPECT_EQ(signaturesIn(vm.jni, result), takenSignatures());
         EXPECT_THAT(vm.jni.foundClasses, ElementsAre("java/lang/Class"));
         EXPECT_EQ(vm.jni.liveLocalRefs(), 1) << "the array, the caller's";
         vm.jni.env()->DeleteLocalRef(result);
@@ -496,6 +591,18 @@ TEST(RetransformNatives, LoadedClassesArray) {
         (findClassFails ? vm.jni.findClass : vm.jni.newObjectArray) = Outcome::failRaising;
         EXPECT_EQ(Quorvane::Retransform::loadedClassesArray(vm.jni.env(), vm.jvmti.env()), nullptr);
         EXPECT_TRUE(vm.jni.exceptionPending);
+        vm.expectClean();
+    }
+    {
+        SCOPED_TRACE("no memory for the listing's frame: the VM's error reaches the caller");
+        Vm vm;
+        arrangeLoaded(vm);
+        vm.jni.pushLocalFrame = Outcome::failRaising;
+        LogCapture log;
+        EXPECT_EQ(Quorvane::Retransform::loadedClassesArray(vm.jni.env(), vm.jvmti.env()), nullptr);
+        EXPECT_TRUE(vm.jni.exceptionPending);
+        EXPECT_EQ(vm.jvmti.calls("GetLoadedClasses"), 0);
+        EXPECT_THAT(log.lines(), ElementsAre(LogLine{error, "[Quorvane] No memory to list the loaded classes"}));
         vm.expectClean();
     }
     {

@@ -18,7 +18,7 @@ jobject failWith(FakeJni& fake, Outcome outcome) {
 
 jstring JNICALL jniNewStringUtf(JNIEnv* env, const char* utf) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("NewStringUTF");
+    const FakeJni::Call inCall = fake.record("NewStringUTF");
     if (fake.newStringUtf != Outcome::ok) {
         return static_cast<jstring>(failWith(fake, fake.newStringUtf));
     }
@@ -30,7 +30,7 @@ jstring JNICALL jniNewStringUtf(JNIEnv* env, const char* utf) {
 
 jbyteArray JNICALL jniNewByteArray(JNIEnv* env, jsize length) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("NewByteArray");
+    const FakeJni::Call inCall = fake.record("NewByteArray");
     if (fake.newByteArray != Outcome::ok) {
         return static_cast<jbyteArray>(failWith(fake, fake.newByteArray));
     }
@@ -41,7 +41,7 @@ jbyteArray JNICALL jniNewByteArray(JNIEnv* env, jsize length) {
 
 void JNICALL jniSetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length, const jbyte* buf) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("SetByteArrayRegion");
+    const FakeJni::Call inCall = fake.record("SetByteArrayRegion");
     if (fake.setByteArrayRegionRaises) {
         fake.exceptionPending = true;
         return;
@@ -59,7 +59,7 @@ void JNICALL jniSetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, j
 
 jobject JNICALL jniCallStaticObjectMethodV(JNIEnv* env, jclass clazz, jmethodID method, va_list args) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("CallStaticObjectMethodV");
+    const FakeJni::Call inCall = fake.record("CallStaticObjectMethodV");
     auto name = va_arg(args, jstring);
     auto bytes = va_arg(args, jbyteArray);
 
@@ -109,7 +109,7 @@ jobject JNICALL jniCallStaticObjectMethodV(JNIEnv* env, jclass clazz, jmethodID 
 
 jsize JNICALL jniGetArrayLength(JNIEnv* env, jarray array) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("GetArrayLength");
+    const FakeJni::Call inCall = fake.record("GetArrayLength");
     FakeJni::Object* object = fake.deref(array);
     if (object == nullptr) {
         return 0;
@@ -119,7 +119,7 @@ jsize JNICALL jniGetArrayLength(JNIEnv* env, jarray array) {
 
 jbyte* JNICALL jniGetByteArrayElements(JNIEnv* env, jbyteArray array, jboolean* isCopy) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("GetByteArrayElements");
+    const FakeJni::Call inCall = fake.record("GetByteArrayElements");
     if (fake.getByteArrayElements != Outcome::ok) {
         failWith(fake, fake.getByteArrayElements);
         return nullptr;
@@ -132,13 +132,13 @@ jbyte* JNICALL jniGetByteArrayElements(JNIEnv* env, jbyteArray array, jboolean* 
 
 void JNICALL jniReleaseByteArrayElements(JNIEnv* env, jbyteArray array, jbyte* elems, jint mode) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("ReleaseByteArrayElements", true);
+    const FakeJni::Call inCall = fake.record("ReleaseByteArrayElements", true);
     fake.releaseElements(array, elems, mode);
 }
 
 const char* JNICALL jniGetStringUtfChars(JNIEnv* env, jstring string, jboolean* isCopy) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("GetStringUTFChars");
+    const FakeJni::Call inCall = fake.record("GetStringUTFChars");
     if (fake.getStringUtfChars != Outcome::ok) {
         failWith(fake, fake.getStringUtfChars);
         return nullptr;
@@ -151,7 +151,7 @@ const char* JNICALL jniGetStringUtfChars(JNIEnv* env, jstring string, jboolean* 
 
 void JNICALL jniReleaseStringUtfChars(JNIEnv* env, jstring string, const char* chars) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("ReleaseStringUTFChars", true);
+    const FakeJni::Call inCall = fake.record("ReleaseStringUTFChars", true);
     if (fake.onReleaseUtfChars) {
         fake.onReleaseUtfChars();
     }
@@ -160,28 +160,47 @@ void JNICALL jniReleaseStringUtfChars(JNIEnv* env, jstring string, const char* c
 
 jboolean JNICALL jniExceptionCheck(JNIEnv* env) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("ExceptionCheck", true);
+    const FakeJni::Call inCall = fake.record("ExceptionCheck", true);
     return fake.exceptionPending ? JNI_TRUE : JNI_FALSE;
 }
 
 void JNICALL jniExceptionClear(JNIEnv* env) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("ExceptionClear", true);
+    const FakeJni::Call inCall = fake.record("ExceptionClear", true);
     fake.exceptionPending = false;
     ++fake.exceptionClears;
 }
 
 void JNICALL jniDeleteLocalRef(JNIEnv* env, jobject ref) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("DeleteLocalRef", true);
+    const FakeJni::Call inCall = fake.record("DeleteLocalRef", true);
     fake.deleteLocalRef(ref);
 }
 
 jint JNICALL jniEnsureLocalCapacity(JNIEnv* env, jint capacity) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("EnsureLocalCapacity");
+    const FakeJni::Call inCall = fake.record("EnsureLocalCapacity");
     fake.ensuredCapacities.push_back(capacity);
-    return fake.ensureLocalCapacityResult;
+    if (fake.ensureLocalCapacityResult != JNI_OK) {
+        return fake.ensureLocalCapacityResult;
+    }
+    return fake.ensureCapacity(capacity);
+}
+
+jint JNICALL jniPushLocalFrame(JNIEnv* env, jint capacity) {
+    FakeJni& fake = FakeJni::of(env);
+    const FakeJni::Call inCall = fake.record("PushLocalFrame", true);
+    if (fake.pushLocalFrame != Outcome::ok) {
+        failWith(fake, fake.pushLocalFrame);
+        return JNI_ERR;
+    }
+    return fake.pushFrame(capacity);
+}
+
+jobject JNICALL jniPopLocalFrame(JNIEnv* env, jobject result) {
+    FakeJni& fake = FakeJni::of(env);
+    const FakeJni::Call inCall = fake.record("PopLocalFrame", true);
+    return fake.popFrame(result);
 }
 
 // A reference the code under test hands back must be live (or null).
@@ -207,14 +226,14 @@ FakeJni::Object** arraySlot(FakeJni& fake, jobjectArray array, jsize index) {
 
 jobject JNICALL jniGetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("GetObjectArrayElement");
+    const FakeJni::Call inCall = fake.record("GetObjectArrayElement");
     FakeJni::Object** slot = arraySlot(fake, array, index);
     return slot != nullptr && *slot != nullptr ? fake.newLocalRef(*slot) : nullptr;
 }
 
 void JNICALL jniSetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index, jobject value) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("SetObjectArrayElement");
+    const FakeJni::Call inCall = fake.record("SetObjectArrayElement");
     FakeJni::Object* element = objectArgument(fake, value);
     if (FakeJni::Object** slot = arraySlot(fake, array, index)) {
         *slot = element;
@@ -223,7 +242,7 @@ void JNICALL jniSetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize ind
 
 jobjectArray JNICALL jniNewObjectArray(JNIEnv* env, jsize length, jclass elementClass, jobject initial) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("NewObjectArray");
+    const FakeJni::Call inCall = fake.record("NewObjectArray");
     objectArgument(fake, elementClass);
     if (fake.newObjectArray != Outcome::ok) {
         return static_cast<jobjectArray>(failWith(fake, fake.newObjectArray));
@@ -236,7 +255,7 @@ jobjectArray JNICALL jniNewObjectArray(JNIEnv* env, jsize length, jclass element
 
 jint JNICALL jniThrowNew(JNIEnv* env, jclass clazz, const char* message) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("ThrowNew");
+    const FakeJni::Call inCall = fake.record("ThrowNew");
     FakeJni::Object* type = objectArgument(fake, clazz);
     fake.thrown.emplace_back(type != nullptr ? type->signature : "", message != nullptr ? message : "");
     fake.exceptionPending = true;
@@ -245,7 +264,7 @@ jint JNICALL jniThrowNew(JNIEnv* env, jclass clazz, const char* message) {
 
 jint JNICALL jniGetJavaVm(JNIEnv* env, JavaVM** vm) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("GetJavaVM");
+    const FakeJni::Call inCall = fake.record("GetJavaVM");
     if (fake.getJavaVmGivesNull) {
         return JNI_ERR;
     }
@@ -255,7 +274,7 @@ jint JNICALL jniGetJavaVm(JNIEnv* env, JavaVM** vm) {
 
 jclass JNICALL jniFindClass(JNIEnv* env, const char* name) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("FindClass");
+    const FakeJni::Call inCall = fake.record("FindClass");
     fake.foundClasses.emplace_back(name);
     if (fake.findClass != Outcome::ok) {
         return static_cast<jclass>(failWith(fake, fake.findClass));
@@ -267,7 +286,7 @@ jclass JNICALL jniFindClass(JNIEnv* env, const char* name) {
 
 jobject JNICALL jniNewGlobalRef(JNIEnv* env, jobject ref) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("NewGlobalRef");
+    const FakeJni::Call inCall = fake.record("NewGlobalRef");
     if (fake.newGlobalRefFails) {
         return nullptr;
     }
@@ -276,13 +295,13 @@ jobject JNICALL jniNewGlobalRef(JNIEnv* env, jobject ref) {
 
 void JNICALL jniDeleteGlobalRef(JNIEnv* env, jobject ref) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("DeleteGlobalRef", true);
+    const FakeJni::Call inCall = fake.record("DeleteGlobalRef", true);
     fake.deleteGlobalRef(ref);
 }
 
 jmethodID JNICALL jniGetStaticMethodId(JNIEnv* env, jclass, const char*, const char*) {
     FakeJni& fake = FakeJni::of(env);
-    fake.record("GetStaticMethodID");
+    const FakeJni::Call inCall = fake.record("GetStaticMethodID");
     if (fake.getStaticMethodId != Outcome::ok) {
         failWith(fake, fake.getStaticMethodId);
         return nullptr;
@@ -485,6 +504,8 @@ FakeJni::FakeJni() {
     table_.DeleteGlobalRef = &jniDeleteGlobalRef;
     table_.GetStaticMethodID = &jniGetStaticMethodId;
     table_.EnsureLocalCapacity = &jniEnsureLocalCapacity;
+    table_.PushLocalFrame = &jniPushLocalFrame;
+    table_.PopLocalFrame = &jniPopLocalFrame;
     table_.GetObjectArrayElement = &jniGetObjectArrayElement;
     table_.SetObjectArrayElement = &jniSetObjectArrayElement;
     table_.NewObjectArray = &jniNewObjectArray;
@@ -506,12 +527,68 @@ FakeJni& FakeJni::of(JNIEnv* env) {
     return *reinterpret_cast<Holder*>(env)->owner;
 }
 
-void FakeJni::record(const char* function, bool allowedWithPending) {
+FakeJni::Call FakeJni::record(const char* function, bool allowedWithPending) {
     ++callCounts_[function];
     callOrder.emplace_back(function);
     if (exceptionPending && !allowedWithPending) {
         callsWithPendingException.emplace_back(function);
     }
+    return Call(*this);
+}
+
+// HotSpot's -Xcheck:jni, at the end of each JNI call: a frame holding more
+// references than its plan draws a warning, and the plan grows to what it
+// holds, so that the next warning needs as many again.
+void FakeJni::checkCapacity() {
+    Frame& frame = frames_.back();
+    if (frame.live > frame.planned) {
+        ++localCapacityWarnings;
+        frame.planned = frame.live + checked_slack;
+    }
+}
+
+// As HotSpot: refused above its maximum; a declaration larger than the
+// current plan makes the plan that much more than the frame holds now.
+jint FakeJni::ensureCapacity(jint capacity) {
+    if (capacity < 0 || capacity > maxLocalCapacity) {
+        return JNI_ERR;
+    }
+    Frame& frame = frames_.back();
+    if (capacity > frame.planned) {
+        frame.planned = capacity + frame.live + checked_slack;
+    }
+    return JNI_OK;
+}
+
+jint FakeJni::pushFrame(jint capacity) {
+    if (capacity < 0 || capacity > maxLocalCapacity) {
+        return JNI_ERR;
+    }
+    frames_.push_back({0, capacity + checked_slack});
+    return JNI_OK;
+}
+
+jobject FakeJni::popFrame(jobject result) {
+    Object* kept = deref(result);
+    if (result != nullptr && kept == nullptr) {
+        ++badReferences;
+    }
+    if (frames_.size() == 1) {
+        ++badFramePops;
+        return nullptr;
+    }
+    const std::size_t top = frames_.size() - 1;
+    for (auto it = localFrame_.begin(); it != localFrame_.end();) {
+        if (it->second == top) {
+            liveLocal_.erase(it->first);
+            ++localRefsDeleted;
+            it = localFrame_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    frames_.pop_back();
+    return kept != nullptr ? newLocalRef(kept) : nullptr;
 }
 
 int FakeJni::calls(const std::string& function) const {
@@ -540,6 +617,8 @@ FakeJni::Object* FakeJni::newObject() {
 jobject FakeJni::newLocalRef(Object* object) {
     jobject ref = nextHandle();
     liveLocal_[ref] = object;
+    localFrame_[ref] = frames_.size() - 1;
+    ++frames_.back().live;
     ++localRefsCreated;
     return ref;
 }
@@ -600,6 +679,9 @@ void FakeJni::deleteLocalRef(jobject ref) {
         ++badDeletes;
         return;
     }
+    auto frame = localFrame_.find(ref);
+    --frames_[frame->second].live;
+    localFrame_.erase(frame);
     ++localRefsDeleted;
 }
 

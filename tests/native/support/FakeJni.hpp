@@ -5,7 +5,8 @@
 // call is a null-pointer call and crashes the test loudly). Each filled
 // function can be told to fail, or to fail and leave an exception pending.
 // They count every local reference created and deleted, every element buffer
-// taken and released, and record what Remap.remap received.
+// taken and released, and record what Remap.remap received. Local frames and
+// declared capacities are checked as HotSpot's -Xcheck:jni checks them.
 //
 // One fake per thread, like the real JNIEnv: a fake is not thread-safe.
 
@@ -84,7 +85,12 @@ public:
     Outcome findClass = Outcome::ok;
     bool newGlobalRefFails = false;
     Outcome getStaticMethodId = Outcome::ok;
+    // When not JNI_OK, what every EnsureLocalCapacity answers.
     jint ensureLocalCapacityResult = JNI_OK;
+    // The largest capacity EnsureLocalCapacity and PushLocalFrame grant
+    // (HotSpot's MaxJNILocalCapacity).
+    jint maxLocalCapacity = 65536;
+    Outcome pushLocalFrame = Outcome::ok;
     Outcome newObjectArray = Outcome::ok;
     // Runs inside Remap.remap, before it returns: a class load from Java code.
     std::function<void()> onRemap;
@@ -117,6 +123,12 @@ public:
     std::vector<RemapCall> remapCalls;
     std::vector<std::string> foundClasses;
     std::vector<jint> ensuredCapacities;
+    // What -Xcheck:jni would have warned about: a JNI call that ended with
+    // its frame holding more local references than declared.
+    int localCapacityWarnings = 0;
+    // Frames pushed and not popped, and pops with no frame pushed.
+    int openFrames() const { return static_cast<int>(frames_.size()) - 1; }
+    int badFramePops = 0;
     // Every call, in order.
     std::vector<std::string> callOrder;
     // The class FindClass was asked for and the message of each ThrowNew.
@@ -138,7 +150,21 @@ public:
         std::vector<Object*> elements;
     };
     static FakeJni& of(JNIEnv* env);
-    void record(const char* function, bool allowedWithPending = false);
+    // A JNI call in progress; its end is checked as -Xcheck:jni would.
+    class Call {
+    public:
+        explicit Call(FakeJni& fake) : fake_(fake) {}
+        Call(const Call&) = delete;
+        Call& operator=(const Call&) = delete;
+        ~Call() { fake_.checkCapacity(); }
+
+    private:
+        FakeJni& fake_;
+    };
+    [[nodiscard]] Call record(const char* function, bool allowedWithPending = false);
+    jint ensureCapacity(jint capacity);
+    jint pushFrame(jint capacity);
+    jobject popFrame(jobject result);
     jobject newLocalRef(Object* object);
     Object* deref(jobject ref) const;
     Object* newObject();
@@ -160,12 +186,24 @@ private:
     };
 
     jobject nextHandle();
+    void checkCapacity();
+
+    // A local frame: the references made in it and still live, and the
+    // capacity -Xcheck:jni holds it to. The first is the native method's, which
+    // HotSpot starts at 32.
+    struct Frame {
+        jint live;
+        jint planned;
+    };
+    static constexpr jint checked_slack = 32;
 
     JNINativeInterface_ table_{};
     Holder holder_{};
     std::uintptr_t handleCounter_ = 0x1000;
     std::deque<Object> objects_;
     std::map<jobject, Object*> liveLocal_;
+    std::map<jobject, std::size_t> localFrame_;  // the frame each live local reference is in
+    std::vector<Frame> frames_{{0, checked_slack}};
     std::map<jobject, Object*> liveGlobal_;
     std::map<jobject, Object*> argumentRefs_;
     std::map<const char*, jstring> liveChars_;

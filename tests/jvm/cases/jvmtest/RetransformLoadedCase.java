@@ -16,7 +16,7 @@ import qv.vantrel.quorvane.remapper.Remap;
  * Retransformation of classes already loaded: classes loaded before initNative get rewritten,
  * filter edits are undone on loaded classes, refusals are reported class by class, and the
  * calls' own errors, and calls made by a transformer. The argument picks the part: errors,
- * loaded-before-init, undo, refused, nested.
+ * loaded-before-init, undo, refused, nested, own-classes, own-transformer, undo-shape.
  */
 public final class RetransformLoadedCase {
     private static final String UNMODIFIABLE = "JVMTI_ERROR_UNMODIFIABLE_CLASS";
@@ -33,6 +33,9 @@ public final class RetransformLoadedCase {
                 case "undo" -> undo();
                 case "refused" -> refused();
                 case "nested" -> nested();
+                case "own-classes" -> ownClasses();
+                case "own-transformer" -> ownTransformer();
+                case "undo-shape" -> undoShape();
                 default -> throw new IllegalArgumentException("unknown part " + a[0]);
             }
         });
@@ -255,6 +258,92 @@ public final class RetransformLoadedCase {
         }
         Check.equal(1, recorder.calls("fixture/GreeterFactory"), "transformer calls for GreeterFactory");
         AgentLog.checkedFile("info");
+    }
+
+    /**
+     * The library's own classes, which are never handed to a transformer, whichever loader
+     * defined them: retransform leaves them out and counts only what it offered.
+     */
+    private static void ownClasses() throws Exception {
+        Recorder recorder = Recorder.rewriting();
+        Remap.setTransformer(recorder);
+        Check.that(Quorvane.addInclude("fixture/"), "addInclude returned false");
+        Check.that(Quorvane.addInclude("qv/"), "addInclude returned false");
+        URLClassLoader loader = Fixtures.loader();
+        Class<?> greeter = Fixtures.load("fixture.Greeter", loader);
+        Class<?> inside = Fixtures.load("qv.vantrel.quorvane.fixture.Inside", loader);
+        Check.that(Quorvane.initNative(), "initNative returned false");
+
+        record Row(String what, List<Class<?>> classes, int retransformed) {
+        }
+        List<Row> rows = List.of(
+                new Row("Quorvane itself", List.of(Quorvane.class), 0),
+                new Row("the Java side's classes", List.of(Remap.class, RetransformException.class, Failure.class), 0),
+                new Row("a class of the package from another loader", List.of(inside), 0),
+                new Row("beside a class of the application", List.of(Quorvane.class, greeter, inside), 1));
+        for (Row row : rows) {
+            int logged = AgentLog.file().size();
+            Check.equal(row.retransformed(), Quorvane.retransform(row.classes().toArray(new Class<?>[0])), row.what());
+            List<AgentLog.Line> lines = AgentLog.file();
+            lines = lines.subList(logged, lines.size());
+            AgentLog.once(lines, "info", "[Quorvane] Retransforming " + row.retransformed() + " classes");
+            AgentLog.once(lines, "info", "[Quorvane] Retransformed " + row.retransformed() + " classes, 0 failed");
+        }
+        Check.equal(Set.of("fixture/Greeter"), recorder.seen(), "classes handed to the transformer");
+        Check.equal(ClassFiles.REWRITTEN, Fixtures.get(greeter), "Greeter");
+        Check.equal(ClassFiles.ORIGINAL, Fixtures.get(inside), "Inside");
+    }
+
+    /**
+     * A transformer that retransforms the very class it is transforming: the inner
+     * retransformation leaves the class file unchanged, and its line says so without claiming
+     * that the class loads.
+     */
+    private static void ownTransformer() throws Exception {
+        Recorder recorder = Recorder.rewriting();
+        AtomicReference<Class<?>> again = new AtomicReference<>();
+        List<Integer> innerResults = new CopyOnWriteArrayList<>();
+        Remap.setTransformer((name, bytes) -> {
+            Class<?> self = again.getAndSet(null);
+            if (self != null) {
+                innerResults.add(Quorvane.retransform(self));
+            }
+            return recorder.transform(name, bytes);
+        });
+        Check.that(Quorvane.addInclude("fixture/Greeter"), "addInclude returned false");
+        Class<?> greeter = Fixtures.load("fixture.Greeter", Fixtures.loader());
+        Check.that(Quorvane.initNative(), "initNative returned false");
+
+        again.set(greeter);
+        Check.equal(1, Quorvane.retransform(greeter), "retransform(Greeter) around retransform(Greeter)");
+        Check.equal(List.of(1), innerResults, "the inner retransform(Greeter)");
+        Check.equal(1, recorder.calls("fixture/Greeter"), "transformer calls for Greeter");
+        Check.equal(ClassFiles.REWRITTEN, Fixtures.get(greeter), "Greeter at the end");
+
+        List<AgentLog.Line> log = AgentLog.checkedFile("info", "warning");
+        AgentLog.once(log, "warning", "[Quorvane] Already being remapped on this thread, left unchanged: fixture/Greeter");
+        AgentLog.none(log, "loaded unchanged");
+    }
+
+    /**
+     * A rewrite that added a method cannot be undone by retransformation: the original class
+     * file lacks the method, the VM refuses it, and the class keeps the rewrite.
+     */
+    private static void undoShape() throws Exception {
+        Remap.setTransformer((name, bytes) -> ClassFiles.addMethod(ClassFiles.rewrite(bytes), "qvAdded"));
+        Check.that(Quorvane.addInclude("fixture/Greeter"), "addInclude returned false");
+        Check.that(Quorvane.initNative(), "initNative returned false");
+        Class<?> greeter = Fixtures.load("fixture.Greeter", Fixtures.loader());
+        Check.equal(ClassFiles.REWRITTEN, Fixtures.get(greeter), "Greeter as loaded");
+        Check.that(greeter.getDeclaredMethod("qvAdded") != null, "Greeter loaded without the added method");
+
+        Check.that(Quorvane.removeInclude("fixture/Greeter"), "removeInclude returned false");
+        RetransformException refused = Check.raises(RetransformException.class, Quorvane::retransformLoaded,
+                "undoing a rewrite that added a method");
+        Check.equal(List.of(new Failure(greeter, "JVMTI_ERROR_UNSUPPORTED_REDEFINITION_METHOD_DELETED")),
+                refused.failures(), "failures");
+        Check.equal(ClassFiles.REWRITTEN, Fixtures.get(greeter), "Greeter after the refused undo");
+        Check.that(greeter.getDeclaredMethod("qvAdded") != null, "Greeter lost the added method");
     }
 
     /** How the VM names a hidden class (a.b.C$$Lambda/0x1): a '.' before the suffix (a/b/C$$Lambda.0x1). */

@@ -99,6 +99,11 @@ final class LogSettings {
         return value;
     }
 
+    /** An error line for the start of the log, about something the settings do not cover. */
+    static void reportAtStart(String line) {
+        configure(UNSET, null, UNSET, line);
+    }
+
     private static void reportBadProperty(String property, String value, String accepted) {
         configure(UNSET, null, UNSET, "Ignored -D" + property + "=" + value + ", the default stays; accepted: " + accepted);
     }

@@ -12,9 +12,11 @@ import java.util.Set;
  * the running application.
  *
  * <p>Loading this class loads the native library {@code libquorvane.so}: from
- * {@code java.library.path} when it is there, otherwise the copy inside quorvane.jar for
- * this platform (Linux on x86-64 or aarch64); an {@link UnsatisfiedLinkError} names the
- * platform and what was looked for when neither fits. On JDK 24 and later, allow native access to avoid the JVM's
+ * {@code java.library.path} when one there comes from the build that made this jar (it
+ * carries the same build identifier), otherwise the copy inside quorvane.jar for this
+ * platform (Linux on x86-64 or aarch64); a library of another build is never loaded, and
+ * the start of the log names it. An {@link UnsatisfiedLinkError} names the platform and
+ * what was looked for when neither fits. On JDK 24 and later, allow native access to avoid the JVM's
  * warning: {@code --enable-native-access=ALL-UNNAMED} with the jar on the class path,
  * {@code --enable-native-access=qv.vantrel.quorvane} with it on the module path, or
  * {@code Enable-Native-Access: ALL-UNNAMED} in the manifest of an application started
@@ -54,6 +56,9 @@ public final class Quorvane {
     static {
         NativeLibrary.load();
         LogSettings.applyProperties();
+        if (NativeLibrary.passedOver() != null) {
+            LogSettings.reportAtStart(NativeLibrary.passedOver());
+        }
     }
 
     private Quorvane() {
@@ -66,7 +71,8 @@ public final class Quorvane {
      * transformer once.
      *
      * @return true when the library is active; false when a step failed (the log says
-     *     which), in which case classes keep loading unchanged
+     *     which), or this copy was detached (see {@link #detach()}), in which case classes
+     *     keep loading unchanged
      */
     public static native boolean initNative();
 
@@ -118,14 +124,26 @@ public final class Quorvane {
      * From this call on, the copy's class-load hook does nothing and the JVM no longer
      * calls it; once no hook of this copy is still running a transformation on another
      * thread, the library lets go of this copy's classes, so that their class loader can
-     * be collected. Afterwards {@link #initNative()} returns false. Calling it again, or
-     * before {@code initNative()}, is harmless. It also ends this copy's
+     * be collected. Afterwards {@link #initNative()} returns false, and {@link #retransform}
+     * and {@link #retransformLoaded()} throw {@link IllegalStateException} ("this copy of
+     * Quorvane was detached"), also when called by a transformer that was running at the
+     * moment of the detach. Calling it again changes nothing. It also ends this copy's
      * {@link #instrumentation()}: its transformers are dropped and released, and every later
      * call on it, or of {@code instrumentation()}, throws {@link IllegalStateException}.
      *
-     * <p>Classes this copy rewrote stay rewritten. To give them their original code back
-     * first, remove the filters that select them ({@link #clearIncludes()}) and call
-     * {@link #retransformLoaded()} before detaching.
+     * <p>Called before {@code initNative()}, it disables this copy for good just the same,
+     * and the copy's log never starts: each later {@code initNative()} returns false with
+     * one line on standard error, and {@code libagent.log} is neither created nor emptied.
+     *
+     * <p>Classes this copy rewrote keep the rewrite only until something retransforms
+     * them, another copy of Quorvane or an agent: the JVM then hands the class's original
+     * class file to the transformers that remain, and this copy's rewrite is gone. To give
+     * them their original code back yourself, remove the filters that select them
+     * ({@link #clearIncludes()}) and call {@link #retransformLoaded()} before detaching.
+     * That works only for rewrites that kept the shape of the class: where a rewrite added
+     * or removed a method or a field, the JVM refuses the original class file (for
+     * instance {@code JVMTI_ERROR_UNSUPPORTED_REDEFINITION_METHOD_DELETED}), the class
+     * keeps the rewrite, and a {@link RetransformException} names it.
      */
     public static native void detach();
 
@@ -242,6 +260,10 @@ public final class Quorvane {
      * the definition it had; every other class is still retransformed, and then one
      * {@link RetransformException} names each refusal and its reason.
      *
+     * <p>Quorvane's own classes (those of {@code qv.vantrel.quorvane} and below, whichever
+     * class loader defined them) are never handed to a transformer: they are left out and not
+     * counted, so {@code retransform(Quorvane.class)} returns 0.
+     *
      * <p>Any thread may call it at any time after {@code initNative()}, also while classes load
      * and from inside a transformer. The log gets an info line before and after, the usual line
      * for each class, and an error line for each refusal.
@@ -250,7 +272,8 @@ public final class Quorvane {
      * @return how many classes were retransformed
      * @throws NullPointerException if the array or one of its elements is null; nothing is
      *     retransformed then
-     * @throws IllegalStateException if {@link #initNative()} has not succeeded
+     * @throws IllegalStateException if {@link #initNative()} has not succeeded, or this copy
+     *     was detached (the message says which)
      * @throws RetransformException if the JVM refused some of the classes, once every other
      *     class has been retransformed
      */
@@ -267,7 +290,10 @@ public final class Quorvane {
      * Retransforms, as {@link #retransform} does, every loaded class that the filters select now
      * and every loaded class Quorvane has replaced before: after {@code addInclude(...)} the
      * newly selected classes are rewritten, and after {@code removeInclude(...)} or
-     * {@code addExclude(...)} the classes no longer selected get their original code back.
+     * {@code addExclude(...)} the classes no longer selected get their original code back,
+     * as long as their rewrite kept the shape of the class. A class whose rewrite added or
+     * removed a method or a field is refused (the JVM cannot drop them from a loaded class)
+     * and keeps the rewrite.
      * Classes the JVM cannot modify (arrays, primitives, hidden classes such as lambdas) and
      * Quorvane's own classes are left out without a word.
      *
@@ -276,8 +302,8 @@ public final class Quorvane {
      * the code the filters decide, and is counted.
      *
      * @return how many classes were retransformed
-     * @throws IllegalStateException if {@link #initNative()} has not succeeded, or the JVM could
-     *     not list its classes
+     * @throws IllegalStateException if {@link #initNative()} has not succeeded, this copy was
+     *     detached, or the JVM could not list its classes (the message says which)
      * @throws RetransformException if the JVM refused some of the classes, once every other
      *     class has been retransformed
      */
