@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Instrument.hpp"
+#include "LocalRefs.hpp"
 #include "Logger.hpp"
 #include "natives.hpp"
 
@@ -89,35 +90,35 @@ std::string describeBatch(jvmtiEnv* jvmti, const char* verb, const std::vector<j
     return text;
 }
 
-// Declares the local references the VM just made (one per class or module
-// of a list) and the few more a copy into an array needs, before the next JNI
-// call, which -Xcheck:jni would otherwise flag. HotSpot refuses a declaration
-// above MaxJNILocalCapacity (65,536 by default) yet holds any number of
-// references: past that, go on without, and -Xcheck:jni may warn once.
-void declareLocalRefs(JNIEnv* env, jint listed) {
-    if (env->EnsureLocalCapacity(listed + 4) != JNI_OK) {
-        env->ExceptionClear();
-    }
-}
+// References a listing native makes beside the listed ones: the array, its
+// element class.
+constexpr jint refs_beside_listing = 4;
 
-// A Class[] of the classes a JVMTI call listed (one local reference each),
-// which it frees; null with an exception pending on failure.
-jobjectArray classArray(JNIEnv* env, jvmtiEnv* jvmti, jint count, jclass* classes) {
-    declareLocalRefs(env, count);
+// A Class[] or Module[] of what a JVMTI call listed into (count, items), one
+// local reference each, which it frees. The caller pushed a frame of
+// refs_beside_listing before the call: popping it lets go of every listed
+// reference at once (deleted one by one under -Xcheck:jni, each delete
+// searches the frame, and 100,000 of them take seconds). Null with an
+// exception pending on failure.
+template <typename Item>
+jobjectArray listedArray(JNIEnv* env, jvmtiEnv* jvmti, const char* elementClass, jint count, Item* items) {
+    Quorvane::LocalRefs::declare(env, static_cast<jlong>(count) + refs_beside_listing);
     jobjectArray result = nullptr;
-    jclass type = env->FindClass(class_class);
+    jclass type = env->FindClass(elementClass);
     if (type != nullptr) {
         result = env->NewObjectArray(count, type, nullptr);
-        env->DeleteLocalRef(type);
     }
-    for (jint i = 0; i < count; ++i) {
-        if (result != nullptr) {
-            env->SetObjectArrayElement(result, i, classes[i]);
-        }
-        env->DeleteLocalRef(classes[i]);
+    for (jint i = 0; result != nullptr && i < count; ++i) {
+        env->SetObjectArrayElement(result, i, items[i]);
     }
-    jvmti->Deallocate(reinterpret_cast<unsigned char*>(classes));
-    return result;
+    jvmti->Deallocate(reinterpret_cast<unsigned char*>(items));
+    return static_cast<jobjectArray>(env->PopLocalFrame(result));
+}
+
+// Pushes the frame a listing native works in; false with an OutOfMemoryError
+// pending when the VM has no memory for it.
+bool pushListingFrame(JNIEnv* env) {
+    return env->PushLocalFrame(refs_beside_listing) == JNI_OK;
 }
 
 }  // namespace
@@ -203,14 +204,18 @@ JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNat
     if (jvmti == nullptr) {
         return nullptr;
     }
+    if (!pushListingFrame(env)) {
+        return nullptr;
+    }
     jint count = 0;
     jclass* classes = nullptr;
     const jvmtiError error = jvmti->GetLoadedClasses(&count, &classes);
     if (error != JVMTI_ERROR_NONE) {
+        env->PopLocalFrame(nullptr);
         throwError(env, jvmti, error, "list the loaded classes");
         return nullptr;
     }
-    return classArray(env, jvmti, count, classes);
+    return listedArray(env, jvmti, class_class, count, classes);
 }
 
 JNIEXPORT jobjectArray JNICALL
@@ -219,14 +224,18 @@ Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getInitiatedClasses(JNIEnv
     if (jvmti == nullptr) {
         return nullptr;
     }
+    if (!pushListingFrame(env)) {
+        return nullptr;
+    }
     jint count = 0;
     jclass* classes = nullptr;
     const jvmtiError error = jvmti->GetClassLoaderClasses(loader, &count, &classes);
     if (error != JVMTI_ERROR_NONE) {
+        env->PopLocalFrame(nullptr);
         throwError(env, jvmti, error, "list the classes of a class loader");
         return nullptr;
     }
-    return classArray(env, jvmti, count, classes);
+    return listedArray(env, jvmti, class_class, count, classes);
 }
 
 JNIEXPORT jlong JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getObjectSize(JNIEnv* env, jclass,
@@ -307,28 +316,18 @@ JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNat
     if (jvmti == nullptr) {
         return nullptr;
     }
+    if (!pushListingFrame(env)) {
+        return nullptr;
+    }
     jint count = 0;
     jobject* modules = nullptr;
     const jvmtiError error = jvmti->GetAllModules(&count, &modules);
     if (error != JVMTI_ERROR_NONE) {
+        env->PopLocalFrame(nullptr);
         throwError(env, jvmti, error, "list the modules");
         return nullptr;
     }
-    declareLocalRefs(env, count);
-    jobjectArray result = nullptr;
-    jclass type = env->FindClass(module_class);
-    if (type != nullptr) {
-        result = env->NewObjectArray(count, type, nullptr);
-        env->DeleteLocalRef(type);
-    }
-    for (jint i = 0; i < count; ++i) {
-        if (result != nullptr) {
-            env->SetObjectArrayElement(result, i, modules[i]);
-        }
-        env->DeleteLocalRef(modules[i]);
-    }
-    jvmti->Deallocate(reinterpret_cast<unsigned char*>(modules));
-    return result;
+    return listedArray(env, jvmti, module_class, count, modules);
 }
 
 // One module change: 0 reads (other: a module), 1 exports and 2 opens of

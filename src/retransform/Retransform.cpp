@@ -5,6 +5,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "LocalRefs.hpp"
 #include "Logger.hpp"
 #include "ReplacedClasses.hpp"
 #include "global.hpp"
@@ -146,22 +147,6 @@ bool isOwnClass(jvmtiEnv* jvmti, jclass klass) {
     JvmtiString signature(jvmti);
     return jvmti->GetClassSignature(klass, signature.out(), nullptr) == JVMTI_ERROR_NONE &&
            signature.get() != nullptr && isOwn(internalName(signature.get()));
-}
-
-// HotSpot refuses a declaration of more local references than
-// MaxJNILocalCapacity (65,536 unless changed), and its -Xcheck:jni then
-// warns at the next call, yet a frame holds any number of them. It also
-// counts the references a frame already holds into an accepted declaration,
-// so one made after they exist covers them all, however many: ask for no
-// more than it grants.
-constexpr jint max_declared_refs = 65536;
-
-// Declares that the current frame holds count local references.
-void declareLocalRefs(JNIEnv* env, jlong count) {
-    const auto declared = static_cast<jint>(std::min<jlong>(count, max_declared_refs));
-    if (env->EnsureLocalCapacity(declared) != JNI_OK && env->ExceptionCheck()) {
-        env->ExceptionClear();
-    }
 }
 
 // Raises a Java exception of the named class. Were the class not found, the
@@ -327,7 +312,7 @@ jobjectArray loadedClassesArray(JNIEnv* env, jvmtiEnv* jvmti) {
         return nullptr;
     }
     // Declared before the next JNI call, which -Xcheck:jni would otherwise flag.
-    declareLocalRefs(env, static_cast<jlong>(count) + refs_beside_listing);
+    LocalRefs::declare(env, static_cast<jlong>(count) + refs_beside_listing);
     const std::vector<jclass> selected = selectLoaded(jvmti, classes, count);
     jvmti->Deallocate(reinterpret_cast<unsigned char*>(classes));
 

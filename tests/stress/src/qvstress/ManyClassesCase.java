@@ -1,5 +1,6 @@
 package qvstress;
 
+import java.lang.instrument.Instrumentation;
 import java.lang.reflect.Array;
 import java.lang.reflect.Method;
 import java.util.ArrayList;
@@ -16,8 +17,9 @@ import qv.vantrel.quorvane.remapper.Remap;
  * Retransformation in a JVM of about 200,000 loaded classes (100,000 classes and an array
  * class of each), far more local references than a JNI frame may declare: retransformLoaded()
  * lists them all and takes the selected one in a hundred, refusals by the hundred thousand
- * reach the exception, and a filter edit gives the originals back, with no -Xcheck:jni
- * warning (the harness fails the case on one). A twenty-fifth of the size under emulation.
+ * reach the exception, a filter edit gives the originals back, and Quorvane's Instrumentation
+ * lists them all, with no -Xcheck:jni warning (the harness fails the case on one). A
+ * twenty-fifth of the size under emulation.
  */
 public final class ManyClassesCase {
     private static final int EVERY = 100;
@@ -47,6 +49,21 @@ public final class ManyClassesCase {
             arrays.add(Array.newInstance(type, 0).getClass());
         }
         long defined = System.nanoTime();
+
+        // The Instrumentation's listings hold as many references as retransformLoaded()'s.
+        Instrumentation inst = Quorvane.instrumentation();
+        Set<Class<?>> all = new HashSet<>();
+        for (Class<?> type : inst.getAllLoadedClasses()) {
+            all.add(type);
+        }
+        Support.check(all.containsAll(selected) && all.containsAll(others) && all.containsAll(arrays),
+                "getAllLoadedClasses() misses some of the " + count + " classes or their array classes");
+        Set<Class<?>> initiated = new HashSet<>();
+        for (Class<?> type : inst.getInitiatedClasses(loader)) {
+            initiated.add(type);
+        }
+        Support.check(initiated.containsAll(selected.subList(selected.size() - 10, selected.size())),
+                "getInitiatedClasses() misses classes of the last loader: " + initiated.size() + " listed");
 
         Map<String, Integer> handed = new ConcurrentHashMap<>();
         Remap.setTransformer((name, bytes) -> {
