@@ -58,4 +58,6 @@ JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_cha
                                                                                         jclass provider);
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_logWarning(JNIEnv* env, jclass clazz,
                                                                                       jstring line);
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_logInfo(JNIEnv* env, jclass clazz,
+                                                                                   jstring line);
 }
