@@ -22,7 +22,8 @@ import qv.vantrel.quorvane.Quorvane;
  * then agents that throw, whose failure reaches the caller and whose transformer stays.
  *
  * <p>{@code starts}: which entry method the manifest leads to, its argument, the grants, the
- * class loader, a jar loaded twice, and Boot-Class-Path entries.
+ * class loader, a jar loaded twice, Boot-Class-Path entries, and the end of it all with
+ * detach.
  *
  * <p>Usage: {@code LoadAgentCase refused|starts <agent classes jar>}
  */
@@ -43,6 +44,7 @@ public final class LoadAgentCase {
             case "starts":
                 starts(jars);
                 bootClassPath(jars);
+                afterDetach(jars);
                 break;
             default:
                 throw new IllegalArgumentException(args[0]);
@@ -249,6 +251,27 @@ public final class LoadAgentCase {
         // The application's own jar (these cases') names no Launcher-Agent-Class.
         check(!Quorvane.loadLauncherAgent(), "a launcher agent in a jar without one");
         System.out.println("agents started: " + Started.STARTS.size());
+    }
+
+    /** After detach, an agent's Instrumentation is dead and loadAgent refuses before appending. */
+    private static void afterDetach(AgentJars jars) throws Exception {
+        Instrumentation inst = Started.STARTS.get(0).inst;
+        Path late = jars.write(Path.of("late.jar"), manifest("Agent-Class:" + AGENTS + "RecordingAgent"),
+                AGENTS + "RecordingAgent", MARKER);
+        Quorvane.detach();
+        int starts = Started.STARTS.size();
+        for (Runnable call : new Runnable[] {() -> inst.isRetransformClassesSupported(),
+                () -> Quorvane.loadAgent(late, null)}) {
+            try {
+                call.run();
+                throw new AssertionError("a call after detach went through");
+            } catch (IllegalStateException e) {
+                check(e.getMessage().endsWith("this copy of Quorvane was detached"), "after detach: " + e.getMessage());
+            }
+        }
+        check(Started.STARTS.size() == starts, "an agent started after detach");
+        check(ClassLoader.getSystemClassLoader().getResource("qvloadagent/agents/Marker.class") == null,
+                "the jar was appended after detach");
     }
 
     /** Relative, absolute and escaped entries are appended; missing ones and folders are left out with a warning. */
