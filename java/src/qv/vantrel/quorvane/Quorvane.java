@@ -219,7 +219,8 @@ public final class Quorvane {
      *
      * <p>When the JVM was started with {@code java -jar} on that very jar, the JDK has
      * started the agent already, and this method returns false without starting it again,
-     * so that an application may call it however it is started.
+     * so that an application may call it however it is started. Otherwise each call starts
+     * the agent, as {@link #loadAgent(Path, String)} does for each call.
      *
      * @return true when the agent was started; false when the jar names no
      *     {@code Launcher-Agent-Class} (or has no manifest), or {@code java -jar} has

@@ -94,7 +94,7 @@ final class AgentJar {
             manifest = file.getManifest();
         } catch (NoSuchFileException e) {
             throw new IllegalArgumentException("Agent jar not found: " + jar, e);
-        } catch (IOException | SecurityException e) {
+        } catch (IOException | SecurityException | UnsupportedOperationException e) {  // the last: not a file system path
             throw new IllegalArgumentException("Error opening agent jar " + jar + ": " + e, e);
         }
         if (manifest == null) {
