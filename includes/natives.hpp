@@ -55,5 +55,7 @@ JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNat
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_changeModule(
     JNIEnv* env, jclass clazz, jint change, jobject module, jstring package, jobject other, jclass provider);
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_logWarning(JNIEnv* env, jclass clazz,
-                                                                                        jstring line);
+                                                                                      jstring line);
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_logInfo(JNIEnv* env, jclass clazz,
+                                                                                   jstring line);
 }

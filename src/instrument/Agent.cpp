@@ -196,9 +196,15 @@ void detach(JNIEnv* env) {
     jmethodID detachJava = nullptr;
     {
         std::lock_guard<std::mutex> lock(agent_mutex);
-        if (detached.exchange(true)) {
+        if (detached.load()) {
             return;
         }
+        // A reference of this thread's own, taken while no hook may release the
+        // global one yet (that waits for the flag): a hook leaving after the flag
+        // is set may release it before the Java side has been told.
+        jclass global = manager_class.load();
+        manager = global != nullptr ? static_cast<jclass>(env->NewLocalRef(global)) : nullptr;
+        detached.store(true);
         for (jvmtiEnv* jvmti : environments) {
             if (jvmti != nullptr) {
                 jvmti->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
@@ -208,10 +214,6 @@ void detach(JNIEnv* env) {
             env->DeleteGlobalRef(instance);
             instance = nullptr;
         }
-        // Counted like a hook, so that a hook finishing meanwhile cannot
-        // release the class this call is about to use; the last one out does.
-        hooks_in_flight.fetch_add(1);
-        manager = manager_class.load();
         detachJava = detach_method;
     }
     // Outside the lock: the Java side takes its own, which a thread switching
@@ -223,7 +225,12 @@ void detach(JNIEnv* env) {
             Logger::get()->error("[Quorvane] Instrumentation: its transformers could not be dropped");
         }
     }
-    leaveHook(env);
+    if (manager != nullptr) {
+        env->DeleteLocalRef(manager);
+    }
+    if (hooks_in_flight.load() == 0) {
+        releaseManager(env);
+    }
 }
 
 jvmtiEnv* environment(JNIEnv* env, Kind kind) {

@@ -40,6 +40,15 @@ bool copyString(JNIEnv* env, jstring text, std::string& out) {
     return true;
 }
 
+// One line of the Java side to the log.
+void logLine(JNIEnv* env, spdlog::level::level_enum level, jstring line) {
+    std::string text;
+    if (copyString(env, line, text)) {
+        // Modified UTF-8 from the VM, written as standard UTF-8.
+        Logger::line(level, Logger::ClassName{text.c_str()});
+    }
+}
+
 // The classes of a Java array as global references: the hooks a redefinition
 // or retransformation runs on this thread would otherwise count this frame's
 // many local references as theirs under -Xcheck:jni. Released by the holder.
@@ -375,12 +384,13 @@ JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_cha
 }
 
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_logWarning(JNIEnv* env, jclass,
-                                                                                        jstring line) {
-    std::string text;
-    if (copyString(env, line, text)) {
-        // Modified UTF-8 from the VM, written as standard UTF-8.
-        Logger::line(spdlog::level::warn, Logger::ClassName{text.c_str()});
-    }
+                                                                                      jstring line) {
+    logLine(env, spdlog::level::warn, line);
+}
+
+JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_logInfo(JNIEnv* env, jclass,
+                                                                                   jstring line) {
+    logLine(env, spdlog::level::info, line);
 }
 
 }  // extern "C"

@@ -1,11 +1,13 @@
 package qv.vantrel.quorvane;
 
 import java.lang.instrument.Instrumentation;
+import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.LinkedHashSet;
 import java.util.List;
 import java.util.Objects;
 import java.util.Set;
+import qv.vantrel.quorvane.instrument.AgentLoader;
 
 /**
  * Entry point of the Quorvane native agent: load-time class rewriting from inside
@@ -116,6 +118,129 @@ public final class Quorvane {
      *     environment with the capabilities it needs
      */
     public static native Instrumentation instrumentation();
+
+    /**
+     * Starts an agent jar from inside the application, as {@code -javaagent:<jar>=<options>}
+     * would have started it, with no command-line flag, no attach and no second process;
+     * the same as {@link #loadAgent(Path, String)} with {@code Path.of(jarPath)}.
+     *
+     * <pre>{@code
+     * public static void main(String[] args) {
+     *     Quorvane.loadAgent("/usr/share/java/byteman.jar", "script:rules.btm");
+     *     ...
+     * }
+     * }</pre>
+     *
+     * @param jarPath the agent jar, absolute or relative to the working directory
+     * @param options the agent's argument, as after the {@code '='} of {@code -javaagent};
+     *     null is passed on as null
+     * @throws NullPointerException if {@code jarPath} is null
+     * @throws IllegalArgumentException if the jar cannot be read or names no agent that can
+     *     be started (see {@link #loadAgent(Path, String)})
+     * @throws IllegalStateException if the agent's entry method threw, or this copy of
+     *     Quorvane was detached
+     */
+    public static void loadAgent(String jarPath, String options) {
+        Objects.requireNonNull(jarPath, "Quorvane.loadAgent: the jar is null");
+        loadAgent(Path.of(jarPath), options);
+    }
+
+    /**
+     * Starts an agent jar from inside the application, doing what the JDK does for an agent
+     * jar loaded into a running JVM, read from the jar's manifest:
+     *
+     * <ul>
+     * <li>the jar is appended to the system class loader's search, and each
+     * {@code Boot-Class-Path} entry (relative ones resolved against the jar's folder) to the
+     * bootstrap class loader's; an entry that is malformed, missing or no jar file is left
+     * out with a warning line in the log, as the JDK leaves it out;</li>
+     * <li>the agent class is the one {@code Agent-Class} names, started with
+     * {@code agentmain(String, Instrumentation)} or else {@code agentmain(String)}; without
+     * {@code Agent-Class}, since many agents ship only for the command line, the one
+     * {@code Premain-Class} names, with {@code premain} in the same two forms. The system
+     * class loader loads it, and the method runs on the calling thread with
+     * {@code options};</li>
+     * <li>the agent gets an {@link Instrumentation} of its own that grants what the manifest
+     * grants and no more: without {@code Can-Redefine-Classes: true},
+     * {@code Can-Retransform-Classes: true} or {@code Can-Set-Native-Method-Prefix: true}, the
+     * matching {@code is...Supported()} answers false and the matching methods (and
+     * {@code addTransformer(t, true)}) throw {@link UnsupportedOperationException}, with the
+     * JDK's messages. Its transformers run with every other transformer of this copy: within
+     * each kind, those of each agent together, agents in the order they were started
+     * (after those of {@link #instrumentation()}), as the JDK orders those of several
+     * agents.</li>
+     * </ul>
+     *
+     * <p>A jar that is refused ({@link IllegalArgumentException}) changes nothing: the
+     * manifest is read and the agent class's entry method found in its class file before
+     * anything is appended to a search path or the log starts. Only a class that then fails
+     * to load (a missing superclass, say) leaves the jar appended.
+     *
+     * <p>An exception the agent's entry method throws (or its class's initialization)
+     * reaches the caller as an {@link IllegalStateException} that names the agent class and
+     * the jar, with the agent's exception as its cause; the log gets a warning line. Whatever
+     * the agent registered before it threw stays registered, as on the JDK's route.
+     *
+     * <p>Loading the same jar again starts its agent again, as attaching it twice does: the
+     * entry method runs once per call, each time with a new {@code Instrumentation}, and
+     * the jar is appended again (which changes nothing for the class loader).
+     *
+     * <p>Unlike {@code -javaagent}, the agent starts when this method is called: classes
+     * already loaded are not shown to its transformers unless it retransforms them. The
+     * first call starts the log (as {@link #instrumentation()} does) and each started agent
+     * gets an info line. Any thread may call it; it needs no {@link #initNative()}.
+     *
+     * @param jar the agent jar
+     * @param options the agent's argument, as after the {@code '='} of {@code -javaagent};
+     *     null is passed on as null
+     * @throws NullPointerException if {@code jar} is null
+     * @throws IllegalArgumentException naming the jar and what is missing, when the jar is
+     *     not found or cannot be opened, has no manifest, no {@code Agent-Class} or
+     *     {@code Premain-Class}, or its agent class is not found (cause
+     *     {@link ClassNotFoundException}), has no entry method in either form (cause
+     *     {@link NoSuchMethodException}), or one that is not public and static
+     * @throws IllegalStateException if the agent's entry method threw, or this copy of
+     *     Quorvane was detached
+     */
+    public static void loadAgent(Path jar, String options) {
+        AgentLoader.load(jar, options);
+    }
+
+    /**
+     * Starts the agent that the {@code Launcher-Agent-Class} attribute of the application's
+     * own jar names, as {@code java -jar} would have started it, for an application started
+     * some other way ({@code java -cp app.jar:... Main}, a launcher script, a service
+     * wrapper): its {@code agentmain(String, Instrumentation)} (or {@code agentmain(String)})
+     * with an empty string, as {@code java -jar} passes, and an {@link Instrumentation} that
+     * grants what that manifest grants. {@code Boot-Class-Path} entries are appended as for
+     * {@link #loadAgent(Path, String)}; the jar itself is not, since the application's
+     * classes come from it already. The agent class is loaded by the calling class's loader
+     * (the system class loader for an application on the class path, as under
+     * {@code java -jar}).
+     *
+     * <p>The application's jar is the jar of the class that calls this method, normally the
+     * one of {@code main}: the class path and module path may name many jars, and the JVM's
+     * record of its main class is missing when it was started by another launcher or
+     * embedded, while the calling class knows its own jar.
+     *
+     * <p>When the JVM was started with {@code java -jar} on that very jar, the JDK has
+     * started the agent already, and this method returns false without starting it again,
+     * so that an application may call it however it is started. Otherwise each call starts
+     * the agent, as {@link #loadAgent(Path, String)} does for each call.
+     *
+     * @return true when the agent was started; false when the jar names no
+     *     {@code Launcher-Agent-Class} (or has no manifest), or {@code java -jar} has
+     *     started it already
+     * @throws IllegalStateException if the calling class was not loaded from a jar file, if
+     *     the agent's entry method threw (the cause), or if this copy of Quorvane was
+     *     detached
+     * @throws IllegalArgumentException if the jar's agent class or its entry method is not
+     *     found, as for {@link #loadAgent(Path, String)}
+     */
+    public static boolean loadLauncherAgent() {
+        return AgentLoader.loadLauncherAgent(StackWalker.getInstance(StackWalker.Option.RETAIN_CLASS_REFERENCE)
+                .getCallerClass());
+    }
 
     /**
      * Stops this copy of the library for good. Each class loader that loads

@@ -57,4 +57,7 @@ final class InstrumentNatives {
 
     /** Writes one warning line to Quorvane's log. */
     static native void logWarning(String line);
+
+    /** Writes one info line to Quorvane's log. */
+    static native void logInfo(String line);
 }

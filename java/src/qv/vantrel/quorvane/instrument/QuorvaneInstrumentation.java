@@ -23,7 +23,11 @@ import java.util.jar.JarFile;
  * <p>Transformers run as on the JDK's agent route: for every class the JVM defines,
  * redefines or retransforms (classes of Quorvane's own package excepted), in the order
  * they were added, those added without retransformation before those added with it, and
- * on retransformation only the latter. An exception a transformer throws drops that
+ * on retransformation only the latter. Each agent jar started by
+ * {@code Quorvane.loadAgent} gets an Instrumentation of its own, which grants what its
+ * manifest grants; within each kind, the transformers of one Instrumentation run
+ * together, Instrumentations in the order they were made, as each agent's do on the
+ * JDK's route. An exception a transformer throws drops that
  * transformer's result and is logged as one warning line; the other transformers still
  * run and the loading code never sees it.
  *
@@ -35,11 +39,13 @@ public final class QuorvaneInstrumentation implements Instrumentation {
     private final boolean canRedefine;
     private final boolean canRetransform;
     private final boolean canSetNativeMethodPrefix;
+    private final int owner;  // which of the manager's Instrumentations this is
 
     /** An Instrumentation over the shared transformers that grants what its arguments say. */
     QuorvaneInstrumentation(TransformerManager manager, boolean canRedefine, boolean canRetransform,
             boolean canSetNativeMethodPrefix) {
         this.manager = manager;
+        this.owner = manager.newOwner();
         this.canRedefine = canRedefine;
         this.canRetransform = canRetransform;
         this.canSetNativeMethodPrefix = canSetNativeMethodPrefix;
@@ -52,15 +58,20 @@ public final class QuorvaneInstrumentation implements Instrumentation {
         return new QuorvaneInstrumentation(TransformerManager.start(), true, true, true);
     }
 
+    /** A new Instrumentation over the same transformers, for one agent: it grants what its arguments say. */
+    QuorvaneInstrumentation forAgent(boolean canRedefine, boolean canRetransform, boolean canSetNativeMethodPrefix) {
+        return new QuorvaneInstrumentation(manager, canRedefine, canRetransform, canSetNativeMethodPrefix);
+    }
+
     @Override
     public void addTransformer(ClassFileTransformer transformer, boolean canRetransform) {
         manager.checkAttached("addTransformer");
         Objects.requireNonNull(transformer, "addTransformer: the transformer is null");
         if (canRetransform && !this.canRetransform) {
             throw new UnsupportedOperationException(
-                    "addTransformer: this Instrumentation does not support retransformable transformers");
+                    "adding retransformable transformers is not supported in this environment");
         }
-        manager.add(transformer, canRetransform);
+        manager.add(transformer, canRetransform, owner);
     }
 
     @Override
@@ -72,7 +83,7 @@ public final class QuorvaneInstrumentation implements Instrumentation {
     public boolean removeTransformer(ClassFileTransformer transformer) {
         manager.checkAttached("removeTransformer");
         Objects.requireNonNull(transformer, "removeTransformer: the transformer is null");
-        return manager.remove(transformer);
+        return manager.remove(transformer, owner);
     }
 
     @Override
@@ -85,7 +96,7 @@ public final class QuorvaneInstrumentation implements Instrumentation {
     public void retransformClasses(Class<?>... classes) throws UnmodifiableClassException {
         manager.checkAttached("retransformClasses");
         if (!canRetransform) {
-            throw new UnsupportedOperationException("retransformClasses is not supported by this Instrumentation");
+            throw new UnsupportedOperationException("retransformClasses is not supported in this environment");
         }
         Objects.requireNonNull(classes, "retransformClasses: the array is null");
         Class<?>[] copy = classes.clone();
@@ -108,7 +119,7 @@ public final class QuorvaneInstrumentation implements Instrumentation {
             throws ClassNotFoundException, UnmodifiableClassException {
         manager.checkAttached("redefineClasses");
         if (!canRedefine) {
-            throw new UnsupportedOperationException("redefineClasses is not supported by this Instrumentation");
+            throw new UnsupportedOperationException("redefineClasses is not supported in this environment");
         }
         Objects.requireNonNull(definitions, "redefineClasses: the array is null");
         Class<?>[] classes = new Class<?>[definitions.length];
@@ -173,11 +184,11 @@ public final class QuorvaneInstrumentation implements Instrumentation {
     public void setNativeMethodPrefix(ClassFileTransformer transformer, String prefix) {
         manager.checkAttached("setNativeMethodPrefix");
         if (!canSetNativeMethodPrefix) {
-            throw new UnsupportedOperationException("setNativeMethodPrefix is not supported by this Instrumentation");
+            throw new UnsupportedOperationException("setNativeMethodPrefix is not supported in this environment");
         }
         Objects.requireNonNull(transformer, "setNativeMethodPrefix: the transformer is null");
-        if (!manager.setNativeMethodPrefix(transformer, prefix)) {
-            throw new IllegalArgumentException("setNativeMethodPrefix: the transformer is not registered");
+        if (!manager.setNativeMethodPrefix(transformer, prefix, owner)) {
+            throw new IllegalArgumentException("transformer not registered in setNativeMethodPrefix");
         }
     }
 

@@ -3,14 +3,16 @@ package qv.vantrel.quorvane.instrument;
 import java.lang.instrument.ClassFileTransformer;
 import java.security.ProtectionDomain;
 import java.util.ArrayList;
-import java.util.Arrays;
 import java.util.List;
 
 /**
- * The transformers of this copy of Quorvane, in the order they were added: those
- * added without retransformation in one list, the others in a second, each list run by
- * the class-file-load hook of its own JVMTI environment. Every Instrumentation of this
- * copy shares it.
+ * The transformers of this copy of Quorvane: those added without retransformation in
+ * one list, the others in a second, each list run by the class-file-load hook of its own
+ * JVMTI environment. Every Instrumentation of this copy shares it: the one
+ * {@code Quorvane.instrumentation()} hands out and one per agent jar started. As on the
+ * JDK's route, where each agent has environments of its own, a list holds the
+ * transformers of each Instrumentation together, in the order the Instrumentations were
+ * made, and each one's in the order it added them.
  *
  * <p>Threads: the lists are replaced, never changed, under {@code lock}, so that the
  * hook reads them on any class-loading thread without a lock; {@code lock} also
@@ -18,14 +20,16 @@ import java.util.List;
  * with its last.
  */
 final class TransformerManager {
-    /** A transformer as added, with its native method prefix. */
+    /** A transformer as added, with its native method prefix and the Instrumentation that added it. */
     private static final class Registered {
         final ClassFileTransformer transformer;
         final String prefix;
+        final int owner;
 
-        Registered(ClassFileTransformer transformer, String prefix) {
+        Registered(ClassFileTransformer transformer, String prefix, int owner) {
             this.transformer = transformer;
             this.prefix = prefix;
+            this.owner = owner;
         }
     }
 
@@ -40,6 +44,7 @@ final class TransformerManager {
     private volatile Registered[] retransformable = NONE;
     private volatile boolean detached;
     private final Module bootUnnamed;
+    private int owners;  // guarded by lock: how many Instrumentations were made
 
     private TransformerManager(Module bootUnnamed) {
         this.bootUnnamed = bootUnnamed;
@@ -65,26 +70,43 @@ final class TransformerManager {
         }
     }
 
-    void add(ClassFileTransformer transformer, boolean canRetransform) {
+    /** The number of a new Instrumentation: its transformers run after those of every earlier one. */
+    int newOwner() {
+        synchronized (lock) {
+            return owners++;
+        }
+    }
+
+    void add(ClassFileTransformer transformer, boolean canRetransform, int owner) {
         synchronized (lock) {
             checkAttached("addTransformer");
             Registered[] list = canRetransform ? retransformable : plain;
             if (list.length == 0) {
                 InstrumentNatives.setHookEnabled(canRetransform, true);
             }
-            Registered[] grown = Arrays.copyOf(list, list.length + 1);
-            grown[list.length] = new Registered(transformer, null);
+            // After the last transformer of this Instrumentation or of an earlier one.
+            int at = list.length;
+            while (at > 0 && list[at - 1].owner > owner) {
+                at--;
+            }
+            Registered[] grown = new Registered[list.length + 1];
+            System.arraycopy(list, 0, grown, 0, at);
+            grown[at] = new Registered(transformer, null, owner);
+            System.arraycopy(list, at, grown, at + 1, list.length - at);
             publish(canRetransform, grown);
         }
     }
 
-    /** Removes the last registration of the transformer, looking among the non-retransformable first. */
-    boolean remove(ClassFileTransformer transformer) {
+    /**
+     * Removes the last registration of the transformer by this owner, looking among the
+     * non-retransformable first; an Instrumentation never removes another's transformers.
+     */
+    boolean remove(ClassFileTransformer transformer, int owner) {
         synchronized (lock) {
             checkAttached("removeTransformer");
             for (boolean canRetransform : new boolean[] {false, true}) {
                 Registered[] list = canRetransform ? retransformable : plain;
-                int at = lastIndexOf(list, transformer);
+                int at = lastIndexOf(list, transformer, owner);
                 if (at < 0) {
                     continue;
                 }
@@ -101,17 +123,17 @@ final class TransformerManager {
         }
     }
 
-    /** False when the transformer is not registered. */
-    boolean setNativeMethodPrefix(ClassFileTransformer transformer, String prefix) {
+    /** False when the owner has not registered the transformer. */
+    boolean setNativeMethodPrefix(ClassFileTransformer transformer, String prefix, int owner) {
         synchronized (lock) {
             checkAttached("setNativeMethodPrefix");
             for (boolean canRetransform : new boolean[] {false, true}) {
                 Registered[] list = (canRetransform ? retransformable : plain).clone();
-                int at = lastIndexOf(list, transformer);
+                int at = lastIndexOf(list, transformer, owner);
                 if (at < 0) {
                     continue;
                 }
-                list[at] = new Registered(transformer, prefix);
+                list[at] = new Registered(transformer, prefix, owner);
                 List<String> prefixes = new ArrayList<>();
                 for (Registered registered : list) {
                     if (registered.prefix != null && !registered.prefix.isEmpty()) {
@@ -197,9 +219,9 @@ final class TransformerManager {
         }
     }
 
-    private static int lastIndexOf(Registered[] list, ClassFileTransformer transformer) {
+    private static int lastIndexOf(Registered[] list, ClassFileTransformer transformer, int owner) {
         for (int i = list.length - 1; i >= 0; i--) {
-            if (list[i].transformer == transformer) {
+            if (list[i].transformer == transformer && list[i].owner == owner) {
                 return i;
             }
         }
