@@ -1,0 +1,118 @@
+package qvstress;
+
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Set;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicInteger;
+import qv.vantrel.quorvane.Quorvane;
+
+/**
+ * With buffered flushing, every line logged before the JVM ends normally is in the file
+ * afterwards: after the end of main, after System.exit from another thread while classes
+ * load, and after SIGTERM. A child JVM logs in buffered mode, to the file only, and prints
+ * each class once its load has returned (so once its line has been logged); the file must
+ * then hold, in whole lines, a line for every class printed.
+ */
+public final class LogFlushExitCase {
+    private LogFlushExitCase() {
+    }
+
+    public static void main(String[] args) throws Exception {
+        if (args[0].equals("child")) {
+            child(args[1]);
+            return;
+        }
+        String how = args[0];
+        Support.watchdog(150, "buffered log at " + how);
+        Path dir = Paths.get("child");
+        Files.createDirectories(dir);
+        Path output = dir.resolve("output.txt");
+        Process child = new ProcessBuilder(Support.childJvm(List.of("-XX:ErrorFile=hs_err_pid%p.log"),
+                "qvstress.LogFlushExitCase", "child", how))
+                .directory(dir.toFile()).redirectErrorStream(true).redirectOutput(output.toFile()).start();
+        if (how.equals("sigterm")) {
+            while (!Files.readString(output, StandardCharsets.ISO_8859_1).contains("loading\n")) {
+                Support.check(child.isAlive(), "the child ended before it was signalled");
+                Thread.sleep(10);
+            }
+            child.destroy();  // SIGTERM
+        }
+        Support.check(child.waitFor(120, TimeUnit.SECONDS), "the child did not end");
+        int expected = how.equals("sigterm") ? 143 : 0;
+        Support.check(child.exitValue() == expected, "child exit status " + child.exitValue() + ", expected " + expected);
+        for (String line : Support.jniComplaints(output)) {
+            Support.fail("child: " + line);
+        }
+
+        List<String> loaded = new ArrayList<>();
+        String text = Files.readString(output, StandardCharsets.ISO_8859_1);
+        for (String line : text.substring(0, text.lastIndexOf('\n') + 1).split("\n")) {
+            if (line.startsWith("loaded ")) {
+                loaded.add(line.substring("loaded ".length()));
+            }
+        }
+        Support.check(loaded.size() >= 200, "the child loaded only " + loaded.size() + " classes");
+        String log = Files.readString(dir.resolve("libagent.log"), StandardCharsets.ISO_8859_1);
+        Support.check(log.endsWith("\n"), "libagent.log ends in the middle of a line");
+        Set<String> lines = Set.of(log.split("\n"));
+        List<String> missing = new ArrayList<>();
+        for (String name : loaded) {
+            if (lines.stream().noneMatch(l -> l.endsWith("] [trace] [Quorvane] Skipped by filter: " + name))) {
+                missing.add(name);
+            }
+        }
+        Support.check(missing.isEmpty(), missing.size() + " of " + loaded.size() + " classes have no line, e.g. "
+                + missing.subList(0, Math.min(5, missing.size())));
+        System.out.println("buffered log at " + how + ": all " + loaded.size() + " lines in the file");
+    }
+
+    // Nothing included: every class takes the passed-over path and its trace line.
+    private static void child(String how) throws Exception {
+        Quorvane.setLogConsole("off");
+        Quorvane.setLogFlush("buffered");
+        Support.check(Quorvane.initNative(), "initNative failed");
+        Support.ParallelLoader loader = new Support.ParallelLoader(name -> Support.classFile(name, false, 0));
+        AtomicInteger next = new AtomicInteger();
+        if (how.equals("end-of-main")) {
+            for (int i = 0; i < 300; i++) {
+                load(loader, next);
+            }
+            return;
+        }
+        Thread loading = new Thread(() -> {
+            while (true) {
+                load(loader, next);
+            }
+        }, "loading");
+        loading.setDaemon(true);
+        loading.start();
+        while (next.get() < 300) {
+            Thread.onSpinWait();
+        }
+        if (how.equals("sigterm")) {
+            System.out.print("loading\n");
+            System.out.flush();
+            loading.join();  // until the signal ends the JVM
+        } else {
+            Thread exit = new Thread(() -> System.exit(0), "exit");
+            exit.start();
+            exit.join();
+        }
+    }
+
+    private static void load(Support.ParallelLoader loader, AtomicInteger next) {
+        String name = "flush/Exit" + next.getAndIncrement();
+        try {
+            Class.forName(name.replace('/', '.'), false, loader);
+        } catch (ClassNotFoundException e) {
+            throw new IllegalStateException(e);
+        }
+        System.out.print("loaded " + name + "\n");
+        System.out.flush();
+    }
+}
