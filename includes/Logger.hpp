@@ -93,6 +93,10 @@ inline void init(const std::string& file_name, spdlog::level::level_enum level) 
         }
         file.maxSize = requested.maxSize.value_or(0);
         file.maxFiles = requested.maxFiles.value_or(default_max_files);
+        const bool buffered = requested.flush == Flush::buffered;
+        if (buffered) {
+            file.blockSize = buffered_block_size;
+        }
 
         std::vector<spdlog::sink_ptr> sinks;
         spdlog::sink_ptr console_sink;
@@ -121,8 +125,7 @@ inline void init(const std::string& file_name, spdlog::level::level_enum level) 
             onFileError = fileErrorHandler(reportSink(console_sink));
             logger->set_error_handler(onFileError);
         }
-        const bool buffered = file_sink != nullptr && requested.flush == Flush::buffered;
-        const bool flusher = buffered && flushEverySecond(file_sink, onFileError);
+        const bool flusher = buffered && file_sink != nullptr && flushEverySecond(file_sink, onFileError);
         // Replacing the default would free spdlog's built-in logger while a
         // filter native on another thread may still be writing through it.
         static auto* const builtin = new std::shared_ptr<spdlog::logger>(spdlog::default_logger());
@@ -146,7 +149,7 @@ inline void init(const std::string& file_name, spdlog::level::level_enum level) 
             inUse += ", flush buffered";
         }
 
-        if (buffered && !flusher) {
+        if (buffered && file_sink != nullptr && !flusher) {
             requested.problems.emplace_back(
                 "Could not start the thread that flushes the log file: every line is flushed as it is written");
         }

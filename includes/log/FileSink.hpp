@@ -11,12 +11,14 @@
 
 namespace Logger {
 
-// The file's name and its rotation: with maxSize 0, one file that grows
-// without bound, as it always has.
+// The file's name, its rotation (with maxSize 0, one file that grows without
+// bound, as it always has) and the size of the block its lines are written in
+// when they are not flushed one by one (0: the C library's own, 4 KiB).
 struct FileSettings {
     std::string name;
     std::size_t maxSize = 0;
     std::size_t maxFiles = default_max_files;
+    std::size_t blockSize = 0;
 };
 
 // Opens the log file's sink (the multi-threaded kinds). Without rotation the

@@ -5,8 +5,10 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 namespace Logger {
 
@@ -59,13 +61,23 @@ spdlog::sink_ptr openFile(const FileSettings& file, std::string& error) {
     }
     try {
         const bool shared = detail::openInThisProcess(file.name);
+        spdlog::file_event_handlers events;
+        if (file.blockSize > 0) {
+            // Each stream the sink opens (a new one at each rotation, the
+            // previous one closed first) writes through this one buffer,
+            // freed with the sink after its last stream is closed.
+            auto block = std::make_shared<std::vector<char>>(file.blockSize);
+            events.after_open = [block](const spdlog::filename_t&, std::FILE* stream) {
+                std::setvbuf(stream, block->data(), _IOFBF, block->size());
+            };
+        }
         if (file.maxSize > 0 && rotatable(file.name)) {
             // The sink opens for appending, and rotates a file that is not
             // empty away first when asked to.
             return std::make_shared<spdlog::sinks::rotating_file_sink_mt>(file.name, file.maxSize, file.maxFiles,
-                                                                          !shared);
+                                                                          !shared, events);
         }
-        return std::make_shared<spdlog::sinks::basic_file_sink_mt>(file.name, !shared);
+        return std::make_shared<spdlog::sinks::basic_file_sink_mt>(file.name, !shared, events);
     } catch (const spdlog::spdlog_ex& e) {
         error = e.what();
         return nullptr;

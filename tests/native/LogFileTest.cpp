@@ -198,6 +198,48 @@ TEST(OpenFile, AMissingFolderIsAnErrorAndIsNotCreated) {
     }
 }
 
+// Buffered lines are written in blocks of the size asked for, by each stream
+// the sink opens: rotation closes one and opens the next on the same block.
+// No line is lost or cut across the files.
+TEST(OpenFile, WritesInBlocksOfTheSizeAskedFor) {
+    for (const std::size_t maxSize : {std::size_t{0}, std::size_t{16 * 1024}}) {
+        SCOPED_TRACE(maxSize == 0 ? "one file" : "rotated");
+        TemporaryFolder folder;
+        ASSERT_TRUE(folder.made());
+        std::string error;
+        const spdlog::sink_ptr sink = Logger::openFile({folder / "app.log", maxSize, 10, 64 * 1024}, error);
+        ASSERT_NE(sink, nullptr) << error;
+        sink->set_pattern("%v");
+        const std::string filler(90, 'x');
+        constexpr int lines = 400;  // 40,000 bytes: below a block, above the limit
+        for (int i = 0; i < lines; ++i) {
+            const std::string text = fmt::format("{:04} {}", i, filler);
+            sink->log(spdlog::details::log_msg("app", spdlog::level::info, text));
+        }
+        // The open stream's block is not written yet (a rotation flushes what came before it).
+        const std::string unflushed = contents(folder / "app.log");
+        EXPECT_LT(unflushed.size(), static_cast<std::size_t>(lines) * 96 / 2);
+        sink->flush();
+
+        std::string all;
+        for (int index = 10; index >= 0; --index) {
+            const std::string name = folder / (index == 0 ? "app.log" : fmt::format("app.{}.log", index));
+            if (exists(name)) {
+                const std::string text = contents(name);
+                EXPECT_TRUE(text.empty() || text.back() == '\n') << name << " ends in the middle of a line";
+                EXPECT_LE(text.size(), maxSize == 0 ? text.size() : maxSize) << name;
+                all += text;
+            }
+        }
+        std::string expected;
+        for (int i = 0; i < lines; ++i) {
+            expected += fmt::format("{:04} {}\n", i, filler);
+        }
+        EXPECT_EQ(all, expected);
+        EXPECT_EQ(exists(folder / "app.1.log"), maxSize != 0);
+    }
+}
+
 // Lines written without a flush reach the file within about a second; a
 // generous bound, since the machine may be busy.
 TEST(Flusher, BringsBufferedLinesToTheFile) {
