@@ -93,26 +93,35 @@ public final class LogFlushExitCase {
             }
             return;
         }
-        Thread loading = new Thread(() -> {
-            while (true) {
-                load(loader, next);
-            }
-        }, "loading");
-        loading.setDaemon(true);
-        loading.start();
-        while (next.get() < 300) {
-            Thread.onSpinWait();
+        // Several threads, so that the exit meets lines being written and the flusher.
+        List<Thread> loading = new ArrayList<>();
+        for (int t = 0; t < LOADING_THREADS; t++) {
+            Thread thread = new Thread(() -> {
+                while (true) {
+                    load(loader, next);
+                }
+            }, "loading-" + t);
+            thread.setDaemon(true);
+            thread.start();
+            loading.add(thread);
+        }
+        // Past the flusher's first round too: the exit meets it at work.
+        long started = System.nanoTime();
+        while (next.get() < 300 || System.nanoTime() - started < 1_500_000_000L) {
+            Thread.sleep(10);
         }
         if (how.equals("sigterm")) {
             System.out.print("loading\n");
             System.out.flush();
-            loading.join();  // until the signal ends the JVM
+            loading.get(0).join();  // until the signal ends the JVM
         } else {
             Thread exit = new Thread(() -> System.exit(0), "exit");
             exit.start();
             exit.join();
         }
     }
+
+    private static final int LOADING_THREADS = 4;
 
     /** Classes the transformer was handed. */
     private static final Set<String> SEEN = ConcurrentHashMap.newKeySet();
@@ -125,8 +134,10 @@ public final class LogFlushExitCase {
             throw new IllegalStateException(e);
         }
         if (SEEN.contains(name)) {
-            System.out.print("loaded " + name + "\n");
-            System.out.flush();
+            synchronized (System.out) {  // one whole line at a time
+                System.out.print("loaded " + name + "\n");
+                System.out.flush();
+            }
         }
     }
 }
