@@ -25,7 +25,7 @@ constexpr std::size_t default_max_files = 5;
 
 // The block buffered file lines are written in: a write call for about 500
 // lines of a replaced class, at most a second's worth of lines held.
-constexpr std::size_t buffered_block_size = 64 * 1024;
+constexpr std::size_t buffered_block_size = std::size_t{64} * 1024;
 
 // Log settings the application asked for. An unset field keeps what init is
 // given; an empty file name means no file, a size limit of 0 no rotation.

@@ -202,12 +202,13 @@ TEST(OpenFile, AMissingFolderIsAnErrorAndIsNotCreated) {
 // the sink opens: rotation closes one and opens the next on the same block.
 // No line is lost or cut across the files.
 TEST(OpenFile, WritesInBlocksOfTheSizeAskedFor) {
-    for (const std::size_t maxSize : {std::size_t{0}, std::size_t{16 * 1024}}) {
+    for (const std::size_t maxSize : {std::size_t{0}, std::size_t{16} * 1024}) {
         SCOPED_TRACE(maxSize == 0 ? "one file" : "rotated");
         TemporaryFolder folder;
         ASSERT_TRUE(folder.made());
         std::string error;
-        const spdlog::sink_ptr sink = Logger::openFile({folder / "app.log", maxSize, 10, 64 * 1024}, error);
+        const spdlog::sink_ptr sink =
+            Logger::openFile({folder / "app.log", maxSize, 10, std::size_t{64} * 1024}, error);
         ASSERT_NE(sink, nullptr) << error;
         sink->set_pattern("%v");
         const std::string filler(90, 'x');
