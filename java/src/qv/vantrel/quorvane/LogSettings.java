@@ -19,7 +19,7 @@ final class LogSettings {
     static final String MAX_FILES_PROPERTY = "qv.vantrel.quorvane.log.maxFiles";
     static final String FLUSH_PROPERTY = "qv.vantrel.quorvane.log.flush";
 
-    /** "Leave it as it is" for a level or console code (keep in sync with src/entry/logSettings.cpp). */
+    /** "Leave it as it is" for any number handed over (keep in sync with src/entry/logSettings.cpp). */
     private static final int UNSET = -1;
 
     // Level codes are the native logger's numbers for them; "warn" is another name for warning.
@@ -36,7 +36,7 @@ final class LogSettings {
     private static final String FLUSH_NAMES = "line, buffered";
 
     /** The most rotated files a log may keep (keep in sync with src/entry/logSettings.cpp). */
-    static final int MAX_FILES = 1000;
+    private static final int MAX_FILES = 1000;
     private static final String MAX_FILES_VALUES = "a whole number from 1 to " + MAX_FILES;
 
     private static final Pattern SIZE = Pattern.compile("([0-9]+)([KkMmGg]?)");
@@ -106,7 +106,7 @@ final class LogSettings {
     }
 
     /** Bytes, with an optional K, M or G (times 1024 once, twice or three times); -1 when malformed or too large. */
-    static long parseSize(String text) {
+    private static long parseSize(String text) {
         Matcher m = SIZE.matcher(text);
         if (!m.matches()) {
             return -1;
