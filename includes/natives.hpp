@@ -18,6 +18,9 @@ JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_detach(JNIEnv* env, jcl
 JNIEXPORT jbyteArray JNICALL Java_qv_vantrel_quorvane_Quorvane_configureLog(JNIEnv* env, jclass clazz, jint level,
                                                                             jbyteArray file, jint console,
                                                                             jbyteArray problem);
+JNIEXPORT jbyteArray JNICALL Java_qv_vantrel_quorvane_Quorvane_configureLogFile(JNIEnv* env, jclass clazz,
+                                                                                jlong maxSize, jint maxFiles,
+                                                                                jint flush);
 JNIEXPORT jint JNICALL Java_qv_vantrel_quorvane_Quorvane_retransformNative(JNIEnv* env, jclass clazz,
                                                                            jobjectArray classes,
                                                                            jobjectArray refusedClasses,

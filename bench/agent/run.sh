@@ -9,6 +9,8 @@
 #   JAVA         the java launcher (default: java on the PATH)
 #   OTHER_LIB    a folder with another build of libquorvane.so (e.g. before a
 #                change), measured as Cx and Dx in the same run
+#   CONFIGS      measure only these configurations (comma separated, e.g.
+#                BR,QC,QB,QD), with the floors they need
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
@@ -22,12 +24,14 @@ cpus4=${BENCH_CPUS4:-0-$last}
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build" -j2 --target quorvane quorvane_jar agent_bench_harness agent_bench_copyagent agent_bench_corpus
+cmake --build "$build" -j2 --target quorvane quorvane_jar agent_bench_harness agent_bench_copyagent \
+  agent_bench_copyagent_retransform agent_bench_corpus
 
 bench=$build/bench/agent
 lib=$build/lib
 cp="$bench/agent_bench_harness.jar:$lib/quorvane.jar"
 agent=$bench/agent_bench_copyagent.jar
+agentr=$bench/agent_bench_copyagent_retransform.jar
 corpus=$bench/corpus.jar
 out=$bench/run
 rm -rf "$out" && mkdir -p "$out"
@@ -46,7 +50,7 @@ check() { # label expected-copies jvm-and-bench-args...
   fi
   local got
   case $label in
-    B|I) got=$(sed -n 's/.*copied=\([0-9-]*\).*/\1/p' "$dir/stderr.txt") ;;
+    B*|I) got=$(sed -n 's/.*copied=\([0-9-]*\).*/\1/p' "$dir/stderr.txt") ;;
     *) got=$(grep -c "Remapped: com/acme/orders/" "$dir/libagent.log" || true)
        local skipped want_skipped
        skipped=$(grep -c "Skipped by filter: com/acme/" "$dir/libagent.log" || true)
@@ -61,6 +65,7 @@ check() { # label expected-copies jvm-and-bench-args...
   echo "checked run $label: -Xcheck:jni silent, $got classes rewritten"
 }
 check B 2048 "-javaagent:$agent=com/acme/orders/" -cp "$cp" qvbench.LoadBench
+check BR 2048 "-javaagent:$agentr=com/acme/orders/" -cp "$cp" qvbench.LoadBench
 check C 2048 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib selected
 check D 0 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib none
 check E 2048 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib many
@@ -68,10 +73,14 @@ check C4 2048 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib selec
 quiet=(-Dqv.vantrel.quorvane.log.level=info -Dqv.vantrel.quorvane.log.console=off)
 check QC 2048 "${quiet[@]}" "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib selected
 check QD 0 "${quiet[@]}" "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib none
+# Buffered: the checked round's lines are all in the file once the JVM has ended.
+check QB 2048 "${quiet[@]}" -Dqv.vantrel.quorvane.log.flush=buffered "-Djava.library.path=$lib" -cp "$cp" \
+  qvbench.LoadBench --lib selected
 # The JDK route's transformer on Quorvane's Instrumentation, and that Instrumentation with none.
 check I 2048 "-Djava.library.path=$lib" -cp "$cp:$agent" qvbench.LoadBench --instrumentation copy
 check ID 0 "-Djava.library.path=$lib" -cp "$cp:$agent" qvbench.LoadBench --lib none --instrumentation none
 
-"$java" -cp "$cp" qvbench.Conductor java="$java" cp="$cp" agent="$agent" lib="$lib" corpus="$corpus" \
-  out="$out" sessions="$sessions" rounds="$rounds" cpu="$cpu" cpus4="$cpus4" otherlib="${OTHER_LIB:-}"
+"$java" -cp "$cp" qvbench.Conductor java="$java" cp="$cp" agent="$agent" agentr="$agentr" lib="$lib" \
+  corpus="$corpus" out="$out" sessions="$sessions" rounds="$rounds" cpu="$cpu" cpus4="$cpus4" \
+  otherlib="${OTHER_LIB:-}" configs="${CONFIGS:-}"
 echo "raw pairs: $out/pairs.tsv; logs: $out/<config>/"

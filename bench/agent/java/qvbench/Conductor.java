@@ -26,10 +26,11 @@ import java.util.Random;
  * medians with their intervals and the headline ratios, and writes every pair to
  * pairs.tsv.
  *
- * <p>Usage: {@code Conductor <key>=<value>...}, keys: java, cp, agent, lib, corpus,
- * out, sessions, rounds (per session), warmup, cpu, cpus4, threads, jvmopts (space
- * separated), and otherlib (a folder holding another build of libquorvane.so,
- * measured as Cx and Dx beside C and D).
+ * <p>Usage: {@code Conductor <key>=<value>...}, keys: java, cp, agent, agentr (the
+ * retransform-capable agent jar), lib, corpus, out, sessions, rounds (per session), warmup,
+ * cpu, cpus4, threads, jvmopts (space separated), otherlib (a folder holding another build
+ * of libquorvane.so, measured as Cx and Dx beside C and D), and configs (comma separated:
+ * measure only these, with their floors; default all).
  */
 public final class Conductor {
     /** One benchmark JVM, spoken to through stdin and its stderr. */
@@ -97,21 +98,21 @@ public final class Conductor {
         final int threads;
         final String includes; // null: the library is not loaded
         final String libDir;
-        final boolean agent;
+        final String agent; // the -javaagent jar, or null
         final String instrumentation;
         final List<String> jvmArgs;
 
-        JvmSetup(String label, String cpus, int threads, String includes, String libDir, boolean agent) {
+        JvmSetup(String label, String cpus, int threads, String includes, String libDir, String agent) {
             this(label, cpus, threads, includes, libDir, agent, List.of());
         }
 
-        JvmSetup(String label, String cpus, int threads, String includes, String libDir, boolean agent,
+        JvmSetup(String label, String cpus, int threads, String includes, String libDir, String agent,
                 List<String> jvmArgs) {
             this(label, cpus, threads, includes, libDir, agent, jvmArgs, null);
         }
 
         /** instrumentation: null, or LoadBench's --instrumentation argument. */
-        JvmSetup(String label, String cpus, int threads, String includes, String libDir, boolean agent,
+        JvmSetup(String label, String cpus, int threads, String includes, String libDir, String agent,
                 List<String> jvmArgs, String instrumentation) {
             this.instrumentation = instrumentation;
             this.label = label;
@@ -143,6 +144,10 @@ public final class Conductor {
     private static final List<String> QUIET =
             List.of("-Dqv.vantrel.quorvane.log.level=info", "-Dqv.vantrel.quorvane.log.console=off");
 
+    /** The same with the file written in blocks, as the README recommends for production. */
+    private static final List<String> QUIET_BUFFERED = List.of("-Dqv.vantrel.quorvane.log.level=info",
+            "-Dqv.vantrel.quorvane.log.console=off", "-Dqv.vantrel.quorvane.log.flush=buffered");
+
     /** A figure computed from some pairs of each configuration. */
     private interface Statistic {
         double of(Map<String, List<double[]>> pairs);
@@ -169,41 +174,63 @@ public final class Conductor {
         String cpu = opt.get("cpu");
         String cpus4 = opt.get("cpus4");
         String lib = opt.get("lib");
+        String agent = opt.get("agent");
+        String agentr = opt.get("agentr");
         String a4 = "A" + threads;
 
         List<JvmSetup> setups = new ArrayList<>(Arrays.asList(
-                new JvmSetup("A", cpu, 1, null, null, false),
-                new JvmSetup("B", cpu, 1, null, null, true),
-                new JvmSetup("C", cpu, 1, "selected", lib, false),
-                new JvmSetup("D", cpu, 1, "none", lib, false),
-                new JvmSetup("E", cpu, 1, "many", lib, false),
-                new JvmSetup(a4, cpus4, threads, null, null, false),
-                new JvmSetup("FB", cpus4, threads, null, null, true),
-                new JvmSetup("FC", cpus4, threads, "selected", lib, false),
-                new JvmSetup("QC", cpu, 1, "selected", lib, false, QUIET),
-                new JvmSetup("QD", cpu, 1, "none", lib, false, QUIET),
-                new JvmSetup("QFC", cpus4, threads, "selected", lib, false, QUIET),
-                new JvmSetup("I", cpu, 1, null, lib, false, List.of(), "copy"),
-                new JvmSetup("ID", cpu, 1, "none", lib, false, List.of(), "none")));
+                new JvmSetup("A", cpu, 1, null, null, null),
+                new JvmSetup("B", cpu, 1, null, null, agent),
+                new JvmSetup("BR", cpu, 1, null, null, agentr),
+                new JvmSetup("C", cpu, 1, "selected", lib, null),
+                new JvmSetup("D", cpu, 1, "none", lib, null),
+                new JvmSetup("E", cpu, 1, "many", lib, null),
+                new JvmSetup(a4, cpus4, threads, null, null, null),
+                new JvmSetup("FB", cpus4, threads, null, null, agent),
+                new JvmSetup("FBR", cpus4, threads, null, null, agentr),
+                new JvmSetup("FC", cpus4, threads, "selected", lib, null),
+                new JvmSetup("QC", cpu, 1, "selected", lib, null, QUIET),
+                new JvmSetup("QD", cpu, 1, "none", lib, null, QUIET),
+                new JvmSetup("QFC", cpus4, threads, "selected", lib, null, QUIET),
+                new JvmSetup("QB", cpu, 1, "selected", lib, null, QUIET_BUFFERED),
+                new JvmSetup("QFB", cpus4, threads, "selected", lib, null, QUIET_BUFFERED),
+                new JvmSetup("I", cpu, 1, null, lib, null, List.of(), "copy"),
+                new JvmSetup("ID", cpu, 1, "none", lib, null, List.of(), "none")));
         List<Config> configs = new ArrayList<>(Arrays.asList(
                 new Config("B", "JDK route: -javaagent, copy for com/acme/orders/", "A"),
+                new Config("BR", "B retransform-capable (Can-Retransform-Classes, addTransformer(t, true))", "A"),
                 new Config("C", "library, selected packages included", "A"),
                 new Config("D", "library, nothing included (skip path)", "A"),
                 new Config("E", "C plus 10,000 non-matching entries", "A"),
                 new Config("FB", "B with " + threads + " loading threads", a4),
+                new Config("FBR", "BR with " + threads + " loading threads", a4),
                 new Config("FC", "C with " + threads + " loading threads", a4),
                 new Config("QC", "C with the quiet log (info, no console)", "A"),
                 new Config("QD", "D with the quiet log (info, no console)", "A"),
                 new Config("QFC", "FC with the quiet log (info, no console)", a4),
+                new Config("QB", "QC with the file buffered (flush=buffered)", "A"),
+                new Config("QFB", "QFC with the file buffered (flush=buffered)", a4),
                 new Config("I", "B's copying transformer on Quorvane.instrumentation()", "A"),
                 new Config("ID", "D after Quorvane.instrumentation(), no transformer on it", "A")));
         // Another build of the library beside this one (e.g. before a change), in the same run.
         String other = opt.get("otherlib");
         if (other != null && !other.isEmpty()) {
-            setups.add(new JvmSetup("Cx", cpu, 1, "selected", other, false));
-            setups.add(new JvmSetup("Dx", cpu, 1, "none", other, false));
+            setups.add(new JvmSetup("Cx", cpu, 1, "selected", other, null));
+            setups.add(new JvmSetup("Dx", cpu, 1, "none", other, null));
             configs.add(new Config("Cx", "C with the library in otherlib", "A"));
             configs.add(new Config("Dx", "D with the library in otherlib", "A"));
+        }
+        // A subset, for a quicker run: the chosen configurations and the floors they need.
+        String chosen = opt.get("configs");
+        if (chosen != null && !chosen.isEmpty()) {
+            List<String> names = Arrays.asList(chosen.split(","));
+            configs.removeIf(c -> !names.contains(c.name));
+            List<String> needed = new ArrayList<>(List.of("A"));
+            for (Config c : configs) {
+                needed.add(c.name);
+                needed.add(c.floor);
+            }
+            setups.removeIf(j -> !needed.contains(j.label));
         }
 
         // A JVM carries a bias of its own (layout, tables, compiled code) that
@@ -247,8 +274,8 @@ public final class Conductor {
                 cmd.add(o);
             }
         }
-        if (setup.agent) {
-            cmd.add("-javaagent:" + opt.get("agent") + "=com/acme/orders/");
+        if (setup.agent != null) {
+            cmd.add("-javaagent:" + setup.agent + "=com/acme/orders/");
         }
         if (setup.includes != null || setup.instrumentation != null) {
             cmd.add("-Djava.library.path=" + setup.libDir);
@@ -294,29 +321,51 @@ public final class Conductor {
         s.append("Per class, in microseconds: median over all pairs [95% interval, resampling sessions and rounds] "
                 + "(interquartile range)\n\n");
         s.append("| cfg | configuration | thread CPU µs/class | wall µs/class |\n|---|---|---|---|\n");
-        s.append(row("A", "floor, absolute (1 thread)", all, random, "B", true));
-        s.append(row("A" + th, "floor, absolute (" + th + " threads)", all, random, "FB", true));
+        // A floor's row reads its pairs from any configuration measured against it.
+        for (String floor : List.of("A", "A" + th)) {
+            configs.stream().filter(c -> c.floor.equals(floor)).findFirst().ifPresent(c -> s.append(row(floor,
+                    "floor, absolute (" + (floor.equals("A") ? "1 thread" : th + " threads") + ")", all, random, c.name,
+                    true)));
+        }
         for (Config c : configs) {
             s.append(row(c.name, c.what + ": overhead", all, random, c.name, false));
         }
         s.append("\nHeadline ratios from the same run: median [95% interval]; then the value in each session\n\n");
         s.append("| ratio | thread CPU | wall | target |\n|---|---|---|---|\n");
-        s.append(ratioRow("C overhead / B overhead", all, random, "C", "B", false, sessions, "<= 1.5"));
-        s.append(ratioRow("E load time / C load time", all, random, "E", "C", true, sessions, "<= 1.05"));
-        s.append(ratioRow("E overhead / C overhead", all, random, "E", "C", false, sessions, "(stricter reading)"));
-        s.append(ratioRow("FC overhead / FB overhead", all, random, "FC", "FB", false, sessions, "<= 2.0"));
-        s.append(ratioRow("QC overhead / B overhead", all, random, "QC", "B", false, sessions, "<= 1.0 (aim 0.7)"));
-        s.append(ratioRow("QFC overhead / FB overhead", all, random, "QFC", "FB", false, sessions, "<= 1.2"));
-        s.append(ratioRow("I overhead / B overhead", all, random, "I", "B", false, sessions, "<= 1.0"));
-        s.append(ratioRow("ID overhead / D overhead", all, random, "ID", "D", false, sessions, "1 (no cost)"));
-        if (all.containsKey("Cx")) {
-            s.append(ratioRow("C overhead / Cx overhead", all, random, "C", "Cx", false, sessions, "this build / otherlib"));
-            s.append(ratioRow("D overhead / Dx overhead", all, random, "D", "Dx", false, sessions, "this build / otherlib"));
+        String[][] ratios = {
+            {"C", "B", "<= 1.5"},
+            {"C", "BR", ""},
+            {"FC", "FB", "<= 2.0"},
+            {"QC", "B", "<= 1.0 (aim 0.7)"},
+            {"QC", "BR", ""},
+            {"QFC", "FB", "<= 1.2"},
+            {"QB", "BR", "<= 0.7 (aim 0.5)"},
+            {"QB", "B", ""},
+            {"QFB", "FBR", "<= 1.0"},
+            {"QFB", "FB", ""},
+            {"I", "B", "<= 1.0"},
+            {"I", "BR", ""},
+            {"ID", "D", "1 (no cost)"},
+            {"C", "Cx", "this build / otherlib"},
+            {"D", "Dx", "this build / otherlib"},
+        };
+        if (all.containsKey("E") && all.containsKey("C")) {
+            s.append(ratioRow("E load time / C load time", all, random, "E", "C", true, sessions, "<= 1.05"));
+            s.append(ratioRow("E overhead / C overhead", all, random, "E", "C", false, sessions, "(stricter reading)"));
         }
-        s.append(String.format(Locale.ROOT, "| D overhead, µs per class | %s | %s | <= 3.5 |%n",
-                interval(all, random, overhead("D", 4, 2)), interval(all, random, overhead("D", 3, 1))));
-        s.append(String.format(Locale.ROOT, "| QD overhead, µs per class | %s | %s | <= 0.3 |%n",
-                interval(all, random, overhead("QD", 4, 2)), interval(all, random, overhead("QD", 3, 1))));
+        for (String[] r : ratios) {
+            if (all.containsKey(r[0]) && all.containsKey(r[1])) {
+                s.append(ratioRow(r[0] + " overhead / " + r[1] + " overhead", all, random, r[0], r[1], false, sessions,
+                        r[2]));
+            }
+        }
+        for (String[] limit : new String[][] {{"D", "<= 3.5"}, {"QD", "<= 0.3"}}) {
+            if (all.containsKey(limit[0])) {
+                s.append(String.format(Locale.ROOT, "| %s overhead, µs per class | %s | %s | %s |%n", limit[0],
+                        interval(all, random, overhead(limit[0], 4, 2)), interval(all, random, overhead(limit[0], 3, 1)),
+                        limit[1]));
+            }
+        }
         System.out.print(s);
         Files.write(out.resolve("summary.md"), s.toString().getBytes(StandardCharsets.UTF_8));
     }

@@ -7,7 +7,9 @@ import java.security.ProtectionDomain;
 /**
  * The JDK's own route to load-time rewriting: a {@code -javaagent} whose transformer
  * sees every class the JVM loads and returns a copy of the bytes for the classes
- * under the selected prefix (the agent argument) and null for the rest.
+ * under the selected prefix (the agent argument) and null for the rest. Packed twice:
+ * as is, and with {@code Can-Retransform-Classes: true} in its manifest, where the
+ * transformer is added as retransform-capable, as the library's environment always is.
  */
 public final class CopyAgent {
     /** Classes this agent copied; read by the harness's single-threaded check. */
@@ -22,6 +24,7 @@ public final class CopyAgent {
 
     public static void premain(String prefix, Instrumentation inst) {
         String selected = prefix == null || prefix.isEmpty() ? "com/acme/orders/" : prefix;
+        boolean retransformCapable = inst.isRetransformClassesSupported();
         inst.addTransformer(new ClassFileTransformer() {
             @Override
             public byte[] transform(ClassLoader loader, String className, Class<?> classBeingRedefined,
@@ -32,6 +35,6 @@ public final class CopyAgent {
                 copied++;
                 return classfileBuffer.clone();
             }
-        });
+        }, retransformCapable);
     }
 }

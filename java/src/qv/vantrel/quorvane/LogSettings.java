@@ -3,6 +3,8 @@ package qv.vantrel.quorvane;
 import java.nio.charset.StandardCharsets;
 import java.util.Locale;
 import java.util.Map;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
 
 /**
  * The log settings: parsed here, from the system properties once and from
@@ -13,8 +15,11 @@ final class LogSettings {
     static final String LEVEL_PROPERTY = "qv.vantrel.quorvane.log.level";
     static final String FILE_PROPERTY = "qv.vantrel.quorvane.log.file";
     static final String CONSOLE_PROPERTY = "qv.vantrel.quorvane.log.console";
+    static final String MAX_SIZE_PROPERTY = "qv.vantrel.quorvane.log.maxSize";
+    static final String MAX_FILES_PROPERTY = "qv.vantrel.quorvane.log.maxFiles";
+    static final String FLUSH_PROPERTY = "qv.vantrel.quorvane.log.flush";
 
-    /** "Leave it as it is" for a level or console code (keep in sync with src/entry/logSettings.cpp). */
+    /** "Leave it as it is" for any number handed over (keep in sync with src/entry/logSettings.cpp). */
     private static final int UNSET = -1;
 
     // Level codes are the native logger's numbers for them; "warn" is another name for warning.
@@ -26,12 +31,23 @@ final class LogSettings {
     private static final Map<String, Integer> CONSOLES = Map.of("stdout", 0, "stderr", 1, "off", 2);
     private static final String CONSOLE_NAMES = "stdout, stderr, off";
 
+    // Flush codes are positions in the library's Logger::Flush.
+    private static final Map<String, Integer> FLUSHES = Map.of("line", 0, "buffered", 1);
+    private static final String FLUSH_NAMES = "line, buffered";
+
+    /** The most rotated files a log may keep (keep in sync with src/entry/logSettings.cpp). */
+    private static final int MAX_FILES = 1000;
+    private static final String MAX_FILES_VALUES = "a whole number from 1 to " + MAX_FILES;
+
+    private static final Pattern SIZE = Pattern.compile("([0-9]+)([KkMmGg]?)");
+    private static final String MAX_SIZE_VALUES = "a number of bytes, optionally followed by K, M or G; 0 for no limit";
+
     private LogSettings() {
     }
 
     /**
-     * Reads the three properties. A bad value keeps the default and becomes one error
-     * line at the start of the log; it never throws.
+     * Reads the properties. A bad value keeps the default and becomes one error line at
+     * the start of the log; it never throws.
      */
     static void applyProperties() {
         String level = System.getProperty(LEVEL_PROPERTY);
@@ -59,6 +75,63 @@ final class LogSettings {
             } else {
                 reportBadProperty(CONSOLE_PROPERTY, console, CONSOLE_NAMES);
             }
+        }
+        String maxSize = System.getProperty(MAX_SIZE_PROPERTY);
+        if (maxSize != null) {
+            long bytes = parseSize(maxSize);
+            if (bytes >= 0) {
+                configureFile(bytes, UNSET, UNSET);
+            } else {
+                reportBadProperty(MAX_SIZE_PROPERTY, maxSize, MAX_SIZE_VALUES);
+            }
+        }
+        String maxFiles = System.getProperty(MAX_FILES_PROPERTY);
+        if (maxFiles != null) {
+            int files = parseFiles(maxFiles);
+            if (files > 0) {
+                configureFile(UNSET, files, UNSET);
+            } else {
+                reportBadProperty(MAX_FILES_PROPERTY, maxFiles, MAX_FILES_VALUES);
+            }
+        }
+        String flush = System.getProperty(FLUSH_PROPERTY);
+        if (flush != null) {
+            Integer code = FLUSHES.get(flush.toLowerCase(Locale.ROOT));
+            if (code != null) {
+                configureFile(UNSET, UNSET, code);
+            } else {
+                reportBadProperty(FLUSH_PROPERTY, flush, FLUSH_NAMES);
+            }
+        }
+    }
+
+    /** Bytes, with an optional K, M or G (times 1024 once, twice or three times); -1 when malformed or too large. */
+    private static long parseSize(String text) {
+        Matcher m = SIZE.matcher(text);
+        if (!m.matches()) {
+            return -1;
+        }
+        int shift = switch (m.group(2).toUpperCase(Locale.ROOT)) {
+            case "K" -> 10;
+            case "M" -> 20;
+            case "G" -> 30;
+            default -> 0;
+        };
+        try {
+            long number = Long.parseLong(m.group(1));
+            return number > (Long.MAX_VALUE >> shift) ? -1 : number << shift;
+        } catch (NumberFormatException tooLong) {
+            return -1;
+        }
+    }
+
+    /** A count of rotated files from 1 to MAX_FILES, or -1. */
+    private static int parseFiles(String text) {
+        try {
+            int files = Integer.parseInt(text);
+            return files >= 1 && files <= MAX_FILES ? files : -1;
+        } catch (NumberFormatException malformed) {
+            return -1;
         }
     }
 
@@ -92,6 +165,38 @@ final class LogSettings {
         }
     }
 
+    static void setMaxSize(long bytes) {
+        if (bytes < 0) {
+            throw new IllegalArgumentException("log file size limit is negative: " + bytes);
+        }
+        String inUse = configureFile(bytes, UNSET, UNSET);
+        if (inUse != null) {
+            throw new IllegalStateException("the log file size limit is fixed once the log has started; in use: " + inUse);
+        }
+    }
+
+    static void setMaxFiles(int files) {
+        if (files < 1 || files > MAX_FILES) {
+            throw new IllegalArgumentException("rotated log files to keep: " + files + "; accepted: " + MAX_FILES_VALUES);
+        }
+        String inUse = configureFile(UNSET, files, UNSET);
+        if (inUse != null) {
+            throw new IllegalStateException("the rotated log files to keep are fixed once the log has started; in use: "
+                    + inUse);
+        }
+    }
+
+    static void setFlush(String flush) {
+        Integer code = FLUSHES.get(requireValue(flush, "flush").toLowerCase(Locale.ROOT));
+        if (code == null) {
+            throw new IllegalArgumentException("unknown log flush \"" + flush + "\"; accepted: " + FLUSH_NAMES);
+        }
+        String inUse = configureFile(UNSET, UNSET, code);
+        if (inUse != null) {
+            throw new IllegalStateException("the log flush is fixed once the log has started; in use: " + inUse);
+        }
+    }
+
     private static String requireValue(String value, String what) {
         if (value == null) {
             throw new NullPointerException("log " + what + " is null");
@@ -111,6 +216,12 @@ final class LogSettings {
     /** Returns null when applied, or what the log writes to when it had already started. */
     private static String configure(int level, String file, int console, String problem) {
         byte[] inUse = Quorvane.configureLog(level, utf8(file), console, utf8(problem));
+        return inUse == null ? null : new String(inUse, StandardCharsets.UTF_8);
+    }
+
+    /** As configure, for the file's rotation and flushing. */
+    private static String configureFile(long maxSize, int maxFiles, int flush) {
+        byte[] inUse = Quorvane.configureLogFile(maxSize, maxFiles, flush);
         return inUse == null ? null : new String(inUse, StandardCharsets.UTF_8);
     }
 

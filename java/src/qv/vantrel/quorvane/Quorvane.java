@@ -46,10 +46,12 @@ import qv.vantrel.quorvane.instrument.AgentLoader;
  *
  * <p>The log goes to standard output and to {@code libagent.log} at level trace unless
  * told otherwise, by system properties read when this class initializes or by
- * {@link #setLogLevel}, {@link #setLogFile} and {@link #setLogConsole}. A quiet
+ * {@link #setLogLevel}, {@link #setLogFile}, {@link #setLogConsole},
+ * {@link #setLogMaxSize}, {@link #setLogMaxFiles} and {@link #setLogFlush}. A quiet
  * production set-up: {@code -Dqv.vantrel.quorvane.log.level=info
- * -Dqv.vantrel.quorvane.log.console=off}. A bad property value never stops the
- * application: the default stays and the log's first lines say what was ignored.
+ * -Dqv.vantrel.quorvane.log.console=off -Dqv.vantrel.quorvane.log.flush=buffered}. A bad
+ * property value never stops the application: the default stays and the log's first lines
+ * say what was ignored.
  *
  * <p>All methods may be called from any thread at any time; filter edits take effect
  * for the next class that loads.
@@ -317,8 +319,9 @@ public final class Quorvane {
      * loaded after {@code initNative()}), {@code debug} (filter edits),
      * {@code info} (start-up steps and one line per class replaced), {@code warning}
      * (also {@code warn}: the transformer gave nothing), {@code error}, and {@code off}.
-     * Case does not matter. Overrides the system property
-     * {@code qv.vantrel.quorvane.log.level}.
+     * Case does not matter. With the level {@code off} when the log starts, no file is
+     * created or emptied, and a level raised later writes to the console alone. Overrides
+     * the system property {@code qv.vantrel.quorvane.log.level}.
      *
      * @param level one of the names above
      * @throws IllegalArgumentException if {@code level} is none of them
@@ -331,7 +334,9 @@ public final class Quorvane {
     /**
      * Sets the log file, before the log starts (the first {@link #initNative()}): a
      * path, relative to the working directory, whose folder must exist; the file is
-     * emptied when the log starts. {@code null} or {@code ""} means no file at all:
+     * emptied when the log starts (rotated away with {@link #setLogMaxSize a size limit}).
+     * A file that cannot be opened leaves one error line, on the console, or on standard
+     * error when the console is off. {@code null} or {@code ""} means no file at all:
      * none is created or emptied. The default is {@code libagent.log}. Overrides the
      * system property {@code qv.vantrel.quorvane.log.file}.
      *
@@ -360,9 +365,67 @@ public final class Quorvane {
         LogSettings.setConsole(console);
     }
 
+    /**
+     * Limits the size of the log file, before the log starts (the first
+     * {@link #initNative()}). When a line would take the file past {@code bytes}, the file
+     * is rotated: {@code libagent.log} becomes {@code libagent.1.log}, an earlier
+     * {@code libagent.1.log} becomes {@code libagent.2.log} and so on, the oldest beyond
+     * {@link #setLogMaxFiles the files kept} is removed, and a new {@code libagent.log} is
+     * started. A line is never split across two files. A file left by an earlier run is
+     * rotated away when the log starts instead of being emptied. {@code 0}, the default,
+     * means no limit: one file, emptied when the log starts. Overrides the system property
+     * {@code qv.vantrel.quorvane.log.maxSize}, which also takes K, M or G after the number.
+     *
+     * @param bytes the most a file may hold, or 0 for no limit
+     * @throws IllegalArgumentException if {@code bytes} is negative
+     * @throws IllegalStateException if the log has already started (the message says what
+     *     it writes to)
+     */
+    public static void setLogMaxSize(long bytes) {
+        LogSettings.setMaxSize(bytes);
+    }
+
+    /**
+     * Sets how many rotated log files are kept beside the current one when
+     * {@link #setLogMaxSize a size limit} is set, before the log starts (the first
+     * {@link #initNative()}): from 1 to 1000, 5 by default. Overrides the system property
+     * {@code qv.vantrel.quorvane.log.maxFiles}.
+     *
+     * @param files how many rotated files to keep
+     * @throws IllegalArgumentException if {@code files} is not from 1 to 1000
+     * @throws IllegalStateException if the log has already started (the message says what
+     *     it writes to)
+     */
+    public static void setLogMaxFiles(int files) {
+        LogSettings.setMaxFiles(files);
+    }
+
+    /**
+     * Sets when lines reach the log file, before the log starts (the first
+     * {@link #initNative()}): {@code line} (the default: each line as it is written) or
+     * {@code buffered}: lines are written in blocks, and the file is flushed at every
+     * warning or error line, at least once a second, and when the JVM exits normally (the
+     * end of {@code main}, {@code System.exit}, a shutdown by signal). A crash or a kill
+     * loses at most the last second of lines. Console lines are written as they come
+     * either way. Case does not matter. Overrides the system property
+     * {@code qv.vantrel.quorvane.log.flush}.
+     *
+     * @param flush {@code line} or {@code buffered}
+     * @throws IllegalStateException if the log has already started (the message says what
+     *     it writes to)
+     * @throws IllegalArgumentException if {@code flush} is neither
+     * @throws NullPointerException if {@code flush} is null
+     */
+    public static void setLogFlush(String flush) {
+        LogSettings.setFlush(flush);
+    }
+
     // Hands log settings to the library (see LogSettings); null when applied, else
     // the UTF-8 bytes of what the log writes to.
     static native byte[] configureLog(int level, byte[] file, int console, byte[] problem);
+
+    // The same for the file's rotation and flushing.
+    static native byte[] configureLogFile(long maxSize, int maxFiles, int flush);
 
     // Retransformation: classes loaded before initNative(), and undoing a rewrite.
 

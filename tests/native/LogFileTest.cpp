@@ -1,0 +1,264 @@
+// The log file's parts without a JVM and without Logger::init: which failures
+// get a line, the handler on a file whose every write fails, what opening does
+// to a file that is there already, and the flusher of buffered lines.
+#include <gtest/gtest.h>
+#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/ringbuffer_sink.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "LogCapture.hpp"
+#include "log/FileErrors.hpp"
+#include "log/FileSink.hpp"
+#include "log/Flusher.hpp"
+
+namespace {
+
+using QuorvaneTest::LogLine;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+// A fresh folder under the system's temporary one, removed with its files.
+class TemporaryFolder {
+public:
+    TemporaryFolder() {
+        char name[] = "/tmp/quorvane-log-test-XXXXXX";
+        path_ = ::mkdtemp(name) != nullptr ? name : "";
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    ~TemporaryFolder() {
+        if (!path_.empty()) {
+            std::system(("rm -rf '" + path_ + "'").c_str());
+        }
+    }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    bool made() const { return !path_.empty(); }
+
+private:
+    std::string path_;
+};
+
+std::string contents(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool exists(const std::string& path) {
+    struct stat file {};
+    return ::lstat(path.c_str(), &file) == 0;
+}
+
+void write(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
+TEST(FileErrorCount, ReportsTheFirstAtOnceThenAtMostALineAMinuteWithTheCount) {
+    struct Step {
+        milliseconds at;
+        std::uint64_t line;  // failures the line stands for, 0 for no line
+    };
+    const std::vector<Step> steps = {
+        {milliseconds(0), 1},       // the first, at once
+        {milliseconds(1), 0},       // then counted
+        {milliseconds(30000), 0},   //
+        {milliseconds(59999), 0},   //
+        {milliseconds(60000), 4},   // a minute on: itself and the three counted
+        {milliseconds(60001), 0},   //
+        {milliseconds(119999), 0},  //
+        {milliseconds(500000), 3},  // long after: the next failure reports at once
+        {milliseconds(500001), 0},
+    };
+    const auto start = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+    Logger::FileErrorCount count;
+    for (const Step& step : steps) {
+        EXPECT_EQ(count.failed(start + step.at), step.line) << "failure at " << step.at.count() << " ms";
+    }
+}
+
+// A file that opens and never takes a byte, written by four threads at once:
+// one report line, in the library's words, on the report sink; every line
+// still reaches the logger's other sink; spdlog's own report never shows.
+TEST(FileErrors, OneLineForAFileWhoseEveryWriteFails) {
+    auto full = std::make_shared<spdlog::sinks::basic_file_sink_mt>("/dev/full", false);
+    auto other = std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(2000);
+    auto report = std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(100);
+    spdlog::logger logger("app", {full, other});
+    logger.set_level(spdlog::level::trace);
+    logger.flush_on(spdlog::level::trace);
+    logger.set_error_handler(Logger::fileErrorHandler(report));
+
+    constexpr int threads = 4;
+    constexpr int lines_each = 250;
+    testing::internal::CaptureStderr();
+    std::vector<std::thread> writers;
+    writers.reserve(threads);
+    for (int t = 0; t < threads; ++t) {
+        writers.emplace_back([&logger, t] {
+            for (int i = 0; i < lines_each; ++i) {
+                logger.info("[Quorvane] line {} of thread {}", i, t);
+            }
+        });
+    }
+    for (std::thread& writer : writers) {
+        writer.join();
+    }
+    const std::string standardError = testing::internal::GetCapturedStderr();
+
+    const std::vector<LogLine> expected = {
+        {spdlog::level::err,
+         "[Quorvane] Log file error, lines may be lost: Failed flush to file /dev/full: No space left on device"}};
+    EXPECT_EQ(QuorvaneTest::linesOf(*report), expected);
+    EXPECT_EQ(QuorvaneTest::linesOf(*other).size(), static_cast<std::size_t>(threads * lines_each));
+    EXPECT_EQ(standardError, "");
+}
+
+// What opening does to a file of that name that is there already, seen in
+// what the file holds after one line more.
+TEST(OpenFile, WhatBecomesOfAnExistingFile) {
+    struct Case {
+        const char* what;
+        std::size_t maxSize;
+        bool openElsewhere;  // another copy of the library has it open
+        const char* afterwards;
+        const char* rotatedAway;  // what app.1.log holds, or null for no such file
+        const char* described;
+    };
+    const std::vector<Case> cases = {
+        {"no rotation: emptied", 0, false, "new\n", nullptr, "file %s"},
+        {"no rotation, open elsewhere: appended to", 0, true, "previous\nnew\n", nullptr, "file %s"},
+        {"rotation: rotated away", 4096, false, "new\n", "previous\n", "file %s (rotated at 4096 bytes, 3 files kept)"},
+        {"rotation, open elsewhere: appended to", 4096, true, "previous\nnew\n", nullptr,
+         "file %s (rotated at 4096 bytes, 3 files kept)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TemporaryFolder folder;
+        ASSERT_TRUE(folder.made());
+        const std::string name = folder / "app.log";
+        write(name, "previous\n");
+        std::FILE* elsewhere = c.openElsewhere ? std::fopen(name.c_str(), "a") : nullptr;
+
+        std::string error;
+        const spdlog::sink_ptr sink = Logger::openFile({name, c.maxSize, 3}, error);
+        ASSERT_NE(sink, nullptr) << error;
+        sink->set_pattern("%v");
+        sink->log(spdlog::details::log_msg("app", spdlog::level::info, "new"));
+        sink->flush();
+        EXPECT_EQ(contents(name), c.afterwards);
+        EXPECT_EQ(exists(folder / "app.1.log"), c.rotatedAway != nullptr);
+        if (c.rotatedAway != nullptr) {
+            EXPECT_EQ(contents(folder / "app.1.log"), c.rotatedAway);
+        }
+        char described[512];
+        std::snprintf(described, sizeof described, c.described, name.c_str());
+        EXPECT_EQ(Logger::describeFile({name, c.maxSize, 3}, sink), described);
+        if (elsewhere != nullptr) {
+            std::fclose(elsewhere);
+        }
+    }
+}
+
+// Rotation renames the file; a link is left a link, written as without rotation.
+TEST(OpenFile, NeverRotatesALink) {
+    TemporaryFolder folder;
+    ASSERT_TRUE(folder.made());
+    write(folder / "target.log", "previous\n");
+    ASSERT_EQ(::symlink("target.log", (folder / "app.log").c_str()), 0);
+    std::string error;
+    const spdlog::sink_ptr sink = Logger::openFile({folder / "app.log", 4096, 3}, error);
+    ASSERT_NE(sink, nullptr) << error;
+    struct stat link {};
+    ASSERT_EQ(::lstat((folder / "app.log").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_FALSE(exists(folder / "app.1.log"));
+    EXPECT_EQ(Logger::describeFile({folder / "app.log", 4096, 3}, sink), "file " + (folder / "app.log"));
+}
+
+TEST(OpenFile, AMissingFolderIsAnErrorAndIsNotCreated) {
+    TemporaryFolder folder;
+    ASSERT_TRUE(folder.made());
+    for (const std::size_t maxSize : {std::size_t{0}, std::size_t{4096}}) {
+        std::string error;
+        EXPECT_EQ(Logger::openFile({folder / "no/such/app.log", maxSize, 3}, error), nullptr);
+        EXPECT_EQ(error, "its folder " + (folder / "no/such") + " does not exist");
+        EXPECT_FALSE(exists(folder / "no"));
+    }
+}
+
+// Buffered lines are written in blocks of the size asked for, by each stream
+// the sink opens: rotation closes one and opens the next on the same block.
+// No line is lost or cut across the files.
+TEST(OpenFile, WritesInBlocksOfTheSizeAskedFor) {
+    for (const std::size_t maxSize : {std::size_t{0}, std::size_t{16} * 1024}) {
+        SCOPED_TRACE(maxSize == 0 ? "one file" : "rotated");
+        TemporaryFolder folder;
+        ASSERT_TRUE(folder.made());
+        std::string error;
+        const spdlog::sink_ptr sink =
+            Logger::openFile({folder / "app.log", maxSize, 10, std::size_t{64} * 1024}, error);
+        ASSERT_NE(sink, nullptr) << error;
+        sink->set_pattern("%v");
+        const std::string filler(90, 'x');
+        constexpr int lines = 400;  // 40,000 bytes: below a block, above the limit
+        for (int i = 0; i < lines; ++i) {
+            const std::string text = fmt::format("{:04} {}", i, filler);
+            sink->log(spdlog::details::log_msg("app", spdlog::level::info, text));
+        }
+        // The open stream's block is not written yet (a rotation flushes what came before it).
+        const std::string unflushed = contents(folder / "app.log");
+        EXPECT_LT(unflushed.size(), static_cast<std::size_t>(lines) * 96 / 2);
+        sink->flush();
+
+        std::string all;
+        for (int index = 10; index >= 0; --index) {
+            const std::string name = folder / (index == 0 ? "app.log" : fmt::format("app.{}.log", index));
+            if (exists(name)) {
+                const std::string text = contents(name);
+                EXPECT_TRUE(text.empty() || text.back() == '\n') << name << " ends in the middle of a line";
+                EXPECT_LE(text.size(), maxSize == 0 ? text.size() : maxSize) << name;
+                all += text;
+            }
+        }
+        std::string expected;
+        for (int i = 0; i < lines; ++i) {
+            expected += fmt::format("{:04} {}\n", i, filler);
+        }
+        EXPECT_EQ(all, expected);
+        EXPECT_EQ(exists(folder / "app.1.log"), maxSize != 0);
+    }
+}
+
+// Lines written without a flush reach the file within about a second; a
+// generous bound, since the machine may be busy.
+TEST(Flusher, BringsBufferedLinesToTheFile) {
+    TemporaryFolder folder;
+    ASSERT_TRUE(folder.made());
+    const std::string name = folder / "app.log";
+    auto file = std::make_shared<spdlog::sinks::basic_file_sink_mt>(name, true);
+    file->log(spdlog::details::log_msg("app", spdlog::level::info, "[Quorvane] before the flusher"));
+    EXPECT_EQ(contents(name), "");
+    auto report = std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(10);
+    ASSERT_TRUE(Logger::flushEverySecond(file, Logger::fileErrorHandler(report)));
+
+    const auto deadline = std::chrono::steady_clock::now() + seconds(20);
+    while (contents(name).empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    EXPECT_NE(contents(name).find("[Quorvane] before the flusher\n"), std::string::npos) << contents(name);
+    EXPECT_TRUE(QuorvaneTest::linesOf(*report).empty());
+}
+
+}  // namespace
