@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Instrument.hpp"
+#include "JvmtiString.hpp"
 #include "Retransform.hpp"
 
 namespace Quorvane::Instrument {
@@ -15,25 +16,6 @@ namespace {
 
 const char* const unsupported = "java/lang/UnsupportedOperationException";
 const char* const illegal_argument = "java/lang/IllegalArgumentException";
-
-// A string the JVMTI environment allocated, given back when the holder goes.
-class JvmtiChars {
-public:
-    explicit JvmtiChars(jvmtiEnv* jvmti) : jvmti_(jvmti) {}
-    JvmtiChars(const JvmtiChars&) = delete;
-    JvmtiChars& operator=(const JvmtiChars&) = delete;
-    ~JvmtiChars() {
-        if (chars_ != nullptr) {
-            jvmti_->Deallocate(reinterpret_cast<unsigned char*>(chars_));
-        }
-    }
-    char** out() { return &chars_; }
-    const char* get() const { return chars_; }
-
-private:
-    jvmtiEnv* jvmti_;
-    char* chars_ = nullptr;
-};
 
 }  // namespace
 
@@ -105,7 +87,7 @@ void throwError(JNIEnv* env, jvmtiEnv* jvmti, jvmtiError error, const std::strin
 }
 
 std::string className(jvmtiEnv* jvmti, jclass klass) {
-    JvmtiChars signature(jvmti);
+    Quorvane::JvmtiString signature(jvmti);
     if (klass == nullptr || jvmti->GetClassSignature(klass, signature.out(), nullptr) != JVMTI_ERROR_NONE ||
         signature.get() == nullptr) {
         return "(a class the VM gave no name for)";

@@ -103,14 +103,25 @@ std::string describeBatch(jvmtiEnv* jvmti, const char* verb, const std::vector<j
 // element class.
 constexpr jint refs_beside_listing = 4;
 
-// A Class[] or Module[] of what a JVMTI call listed into (count, items), one
-// local reference each, which it frees. The caller pushed a frame of
-// refs_beside_listing before the call: popping it lets go of every listed
-// reference at once (deleted one by one under -Xcheck:jni, each delete
-// searches the frame, and 100,000 of them take seconds). Null with an
-// exception pending on failure.
-template <typename Item>
-jobjectArray listedArray(JNIEnv* env, jvmtiEnv* jvmti, const char* elementClass, jint count, Item* items) {
+// A Class[] or Module[] of what list(&count, &items), a JVMTI listing call,
+// returns: one local reference each, which it frees. It works in a local
+// frame: popping it lets go of every listed reference at once (deleted one by
+// one under -Xcheck:jni, each delete searches the frame, and 100,000 of them
+// take seconds). Null with an exception pending on failure; `what` names the
+// listing in the exception.
+template <typename Item, typename List>
+jobjectArray listing(JNIEnv* env, jvmtiEnv* jvmti, const char* elementClass, const char* what, List list) {
+    if (env->PushLocalFrame(refs_beside_listing) != JNI_OK) {
+        return nullptr;  // OutOfMemoryError pending
+    }
+    jint count = 0;
+    Item* items = nullptr;
+    const jvmtiError error = list(&count, &items);
+    if (error != JVMTI_ERROR_NONE) {
+        env->PopLocalFrame(nullptr);
+        throwError(env, jvmti, error, what);
+        return nullptr;
+    }
     Quorvane::LocalRefs::declare(env, static_cast<jlong>(count) + refs_beside_listing);
     jobjectArray result = nullptr;
     jclass type = env->FindClass(elementClass);
@@ -122,12 +133,6 @@ jobjectArray listedArray(JNIEnv* env, jvmtiEnv* jvmti, const char* elementClass,
     }
     jvmti->Deallocate(reinterpret_cast<unsigned char*>(items));
     return static_cast<jobjectArray>(env->PopLocalFrame(result));
-}
-
-// Pushes the frame a listing native works in; false with an OutOfMemoryError
-// pending when the VM has no memory for it.
-bool pushListingFrame(JNIEnv* env) {
-    return env->PushLocalFrame(refs_beside_listing) == JNI_OK;
 }
 
 }  // namespace
@@ -213,18 +218,9 @@ JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNat
     if (jvmti == nullptr) {
         return nullptr;
     }
-    if (!pushListingFrame(env)) {
-        return nullptr;
-    }
-    jint count = 0;
-    jclass* classes = nullptr;
-    const jvmtiError error = jvmti->GetLoadedClasses(&count, &classes);
-    if (error != JVMTI_ERROR_NONE) {
-        env->PopLocalFrame(nullptr);
-        throwError(env, jvmti, error, "list the loaded classes");
-        return nullptr;
-    }
-    return listedArray(env, jvmti, class_class, count, classes);
+    return listing<jclass>(env, jvmti, class_class, "list the loaded classes", [&](jint* count, jclass** items) {
+        return jvmti->GetLoadedClasses(count, items);
+    });
 }
 
 JNIEXPORT jobjectArray JNICALL
@@ -233,18 +229,9 @@ Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getInitiatedClasses(JNIEnv
     if (jvmti == nullptr) {
         return nullptr;
     }
-    if (!pushListingFrame(env)) {
-        return nullptr;
-    }
-    jint count = 0;
-    jclass* classes = nullptr;
-    const jvmtiError error = jvmti->GetClassLoaderClasses(loader, &count, &classes);
-    if (error != JVMTI_ERROR_NONE) {
-        env->PopLocalFrame(nullptr);
-        throwError(env, jvmti, error, "list the classes of a class loader");
-        return nullptr;
-    }
-    return listedArray(env, jvmti, class_class, count, classes);
+    return listing<jclass>(env, jvmti, class_class, "list the classes of a class loader", [&](jint* count, jclass** items) {
+        return jvmti->GetClassLoaderClasses(loader, count, items);
+    });
 }
 
 JNIEXPORT jlong JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_getObjectSize(JNIEnv* env, jclass,
@@ -325,18 +312,9 @@ JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNat
     if (jvmti == nullptr) {
         return nullptr;
     }
-    if (!pushListingFrame(env)) {
-        return nullptr;
-    }
-    jint count = 0;
-    jobject* modules = nullptr;
-    const jvmtiError error = jvmti->GetAllModules(&count, &modules);
-    if (error != JVMTI_ERROR_NONE) {
-        env->PopLocalFrame(nullptr);
-        throwError(env, jvmti, error, "list the modules");
-        return nullptr;
-    }
-    return listedArray(env, jvmti, module_class, count, modules);
+    return listing<jobject>(env, jvmti, module_class, "list the modules", [&](jint* count, jobject** items) {
+        return jvmti->GetAllModules(count, items);
+    });
 }
 
 // One module change: 0 reads (other: a module), 1 exports and 2 opens of

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "JvmtiString.hpp"
 #include "LocalRefs.hpp"
 #include "Logger.hpp"
 #include "ReplacedClasses.hpp"
@@ -32,26 +33,6 @@ const char* const detached = "this copy of Quorvane was detached";
 // class Class and the array.
 constexpr jint refs_beside_listing = 2;
 
-// A string the JVMTI environment allocated, given back when the holder goes.
-class JvmtiString {
-public:
-    explicit JvmtiString(jvmtiEnv* jvmti) : jvmti_(jvmti) {}
-    JvmtiString(const JvmtiString&) = delete;
-    JvmtiString& operator=(const JvmtiString&) = delete;
-    ~JvmtiString() {
-        if (chars_ != nullptr) {
-            jvmti_->Deallocate(reinterpret_cast<unsigned char*>(chars_));
-        }
-    }
-
-    char** out() { return &chars_; }
-    const char* get() const { return chars_; }
-
-private:
-    jvmtiEnv* jvmti_;
-    char* chars_ = nullptr;
-};
-
 // The internal name inside a class signature ("Lcom/example/Widget;"); empty
 // for arrays and primitives, which have no class file of their own.
 std::string_view internalName(const char* signature) {
@@ -68,7 +49,7 @@ bool isOwn(std::string_view name) {
 
 // How a log line names a class: its internal name, else its signature.
 std::string describe(jvmtiEnv* jvmti, jclass klass) {
-    JvmtiString signature(jvmti);
+    Quorvane::JvmtiString signature(jvmti);
     if (jvmti->GetClassSignature(klass, signature.out(), nullptr) != JVMTI_ERROR_NONE || signature.get() == nullptr) {
         return "(a class the VM gave no name for)";
     }
@@ -129,7 +110,7 @@ bool takenFromLoaded(jvmtiEnv* jvmti, jclass klass, jvmtiError& error) {
     if (error != JVMTI_ERROR_NONE || modifiable == JNI_FALSE) {
         return false;
     }
-    JvmtiString signature(jvmti);
+    Quorvane::JvmtiString signature(jvmti);
     error = jvmti->GetClassSignature(klass, signature.out(), nullptr);
     if (error != JVMTI_ERROR_NONE || signature.get() == nullptr) {
         return false;
@@ -144,7 +125,7 @@ bool takenFromLoaded(jvmtiEnv* jvmti, jclass klass, jvmtiError& error) {
 // Whether the VM names klass as a class of the library's own package; a class
 // it cannot name is not.
 bool isOwnClass(jvmtiEnv* jvmti, jclass klass) {
-    JvmtiString signature(jvmti);
+    Quorvane::JvmtiString signature(jvmti);
     return jvmti->GetClassSignature(klass, signature.out(), nullptr) == JVMTI_ERROR_NONE &&
            signature.get() != nullptr && isOwn(internalName(signature.get()));
 }
@@ -191,7 +172,7 @@ void reportRefusals(JNIEnv* env, const std::vector<Refusal>& refusals, jobjectAr
 }  // namespace
 
 std::string errorName(jvmtiEnv* jvmti, jvmtiError error) {
-    JvmtiString name(jvmti);
+    Quorvane::JvmtiString name(jvmti);
     if (jvmti->GetErrorName(error, name.out()) == JVMTI_ERROR_NONE && name.get() != nullptr) {
         return name.get();
     }
