@@ -284,6 +284,14 @@ public final class Conductor {
         // The copying transformer comes from the agent jar, here on the class path.
         String cp = setup.instrumentation != null ? opt.get("cp") + java.io.File.pathSeparator + opt.get("agent")
                 : opt.get("cp");
+        // The jar uses a library of its own build only: another build runs with the
+        // jar beside it, when there is one.
+        if (setup.libDir != null && !setup.libDir.equals(opt.get("lib"))) {
+            Path otherJar = Paths.get(setup.libDir, "quorvane.jar");
+            if (Files.isRegularFile(otherJar)) {
+                cp = cp.replace(Paths.get(opt.get("lib"), "quorvane.jar").toString(), otherJar.toString());
+            }
+        }
         cmd.addAll(Arrays.asList("-cp", cp, "qvbench.LoadBench", "--corpus", opt.get("corpus"),
                 "--threads", Integer.toString(setup.threads)));
         if (setup.includes != null) {
@@ -344,7 +352,6 @@ public final class Conductor {
             {"QFB", "FBR", "<= 1.0"},
             {"QFB", "FB", ""},
             {"I", "B", "<= 1.0"},
-            {"I", "BR", ""},
             {"ID", "D", "1 (no cost)"},
             {"C", "Cx", "this build / otherlib"},
             {"D", "Dx", "this build / otherlib"},

@@ -41,8 +41,11 @@ final class LibSetup {
     static void startInstrumentation(String what) throws ReflectiveOperationException {
         Instrumentation inst = Quorvane.instrumentation();
         if (what.equals("copy")) {
-            Class.forName("qvbench.agent.CopyAgent").getMethod("premain", String.class, Instrumentation.class)
-                    .invoke(null, "com/acme/orders/", inst);
+            // B's transformer as B adds it: not retransform-capable, though Quorvane's
+            // Instrumentation could be.
+            Class.forName("qvbench.agent.CopyAgent")
+                    .getMethod("install", String.class, Instrumentation.class, boolean.class)
+                    .invoke(null, "com/acme/orders/", inst, false);
         } else if (!what.equals("none")) {
             throw new IllegalArgumentException("--instrumentation copy|none, not " + what);
         }

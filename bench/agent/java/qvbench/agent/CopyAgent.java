@@ -23,8 +23,12 @@ public final class CopyAgent {
     }
 
     public static void premain(String prefix, Instrumentation inst) {
+        install(prefix, inst, inst.isRetransformClassesSupported());
+    }
+
+    /** The transformer on inst, retransform-capable or not (B's is not, BR's is). */
+    public static void install(String prefix, Instrumentation inst, boolean retransformCapable) {
         String selected = prefix == null || prefix.isEmpty() ? "com/acme/orders/" : prefix;
-        boolean retransformCapable = inst.isRetransformClassesSupported();
         inst.addTransformer(new ClassFileTransformer() {
             @Override
             public byte[] transform(ClassLoader loader, String className, Class<?> classBeingRedefined,
