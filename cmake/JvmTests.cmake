@@ -68,6 +68,23 @@ function(quorvane_jvm_test_properties TEST JDK TIMEOUT)
   endif()
 endfunction()
 
+# quorvane_jdk_run_options(<jdk label> <jdk home> <out-var>): the options of
+# run-case.sh that pick that JDK: its java, its launcher (an emulator) if it
+# has one, and the library folder for its java.library.path (the build's lib/,
+# or the JDK's own LIB_DIR).
+function(quorvane_jdk_run_options JDK HOME OUT)
+  set(_lib_dir ${CMAKE_BINARY_DIR}/lib)
+  if(QUORVANE_TEST_JDK_LIB_DIR_${JDK})
+    set(_lib_dir ${QUORVANE_TEST_JDK_LIB_DIR_${JDK}})
+  endif()
+  set(_options --java ${HOME}/bin/java)
+  if(QUORVANE_TEST_JDK_LAUNCHER_${JDK})
+    list(APPEND _options --launcher ${QUORVANE_TEST_JDK_LAUNCHER_${JDK}})
+  endif()
+  list(APPEND _options --lib-dir ${_lib_dir})
+  set(${OUT} ${_options} PARENT_SCOPE)
+endfunction()
+
 # quorvane_add_jvm_test(<name> MAIN <class> CLASSPATH <entries...>
 #                       [JVM_ARGS <args...>] [ARGS <args...>] [TIMEOUT <s>]
 #                       [LABELS <labels...>] [JDKS <labels...>]
@@ -95,20 +112,11 @@ function(quorvane_add_jvm_test NAME)
     if(ARG_JDKS AND NOT _label IN_LIST ARG_JDKS)
       continue()
     endif()
-    set(_lib_dir ${CMAKE_BINARY_DIR}/lib)
-    if(QUORVANE_TEST_JDK_LIB_DIR_${_label})
-      set(_lib_dir ${QUORVANE_TEST_JDK_LIB_DIR_${_label}})
-    endif()
-    set(_launcher_options "")
-    if(QUORVANE_TEST_JDK_LAUNCHER_${_label})
-      set(_launcher_options --launcher ${QUORVANE_TEST_JDK_LAUNCHER_${_label}})
-    endif()
+    quorvane_jdk_run_options(${_label} ${_home} _jdk_options)
     set(_test jvm.${_label}.${NAME})
     add_test(NAME ${_test}
       COMMAND bash ${QUORVANE_RUN_CASE}
-        --java ${_home}/bin/java
-        ${_launcher_options}
-        --lib-dir ${_lib_dir}
+        ${_jdk_options}
         --work-dir ${CMAKE_BINARY_DIR}/jvm-work/${_test}
         --classpath ${_classpath}
         ${_env_options}
