@@ -3,7 +3,7 @@
 #include <jni.h>
 
 #include "Retransform.hpp"
-#include "entry.hpp"
+#include "AgentEnvironment.hpp"
 #include "natives.hpp"
 
 extern "C" {  // keeps the JNI names even where a declaration is missing

@@ -11,13 +11,18 @@
 #include <vector>
 
 #include "Instrument.hpp"
-#include "LocalRefs.hpp"
 #include "Logger.hpp"
+#include "jvm/HeldClasses.hpp"
+#include "jvm/JvmtiString.hpp"
+#include "jvm/LocalFrames.hpp"
+#include "jvm/Strings.hpp"
 #include "natives.hpp"
 
 using Quorvane::Instrument::environment;
 using Quorvane::Instrument::Kind;
 using Quorvane::Instrument::throwError;
+using Quorvane::Jvm::copyString;
+using Quorvane::Jvm::HeldClasses;
 
 namespace {
 
@@ -26,18 +31,6 @@ const char* const module_class = "java/lang/Module";
 
 Kind kindOf(jboolean retransformable) {
     return retransformable == JNI_TRUE ? Kind::retransformable : Kind::plain;
-}
-
-// A Java string's modified UTF-8, released at once; false with the VM's
-// exception pending when it could not be read.
-bool copyString(JNIEnv* env, jstring text, std::string& out) {
-    const char* chars = env->GetStringUTFChars(text, nullptr);
-    if (chars == nullptr) {
-        return false;
-    }
-    out.assign(chars);
-    env->ReleaseStringUTFChars(text, chars);
-    return true;
 }
 
 // One line of the Java side to the log.
@@ -49,49 +42,12 @@ void logLine(JNIEnv* env, spdlog::level::level_enum level, jstring line) {
     }
 }
 
-// The classes of a Java array as global references: the hooks a redefinition
-// or retransformation runs on this thread would otherwise count this frame's
-// many local references as theirs under -Xcheck:jni. Released by the holder.
-class HeldClasses {
-public:
-    HeldClasses(JNIEnv* env, jobjectArray classes) : env_(env) {
-        const jsize count = env->GetArrayLength(classes);
-        held_.reserve(static_cast<std::size_t>(count));
-        for (jsize i = 0; i < count; ++i) {
-            jobject local = env->GetObjectArrayElement(classes, i);
-            jobject global = local != nullptr ? env->NewGlobalRef(local) : nullptr;
-            if (local != nullptr) {
-                env->DeleteLocalRef(local);
-            }
-            if (global == nullptr) {
-                complete_ = false;
-                return;
-            }
-            held_.push_back(static_cast<jclass>(global));
-        }
-    }
-    HeldClasses(const HeldClasses&) = delete;
-    HeldClasses& operator=(const HeldClasses&) = delete;
-    ~HeldClasses() {
-        for (jclass klass : held_) {
-            env_->DeleteGlobalRef(klass);
-        }
-    }
-    bool complete() const { return complete_; }
-    const std::vector<jclass>& classes() const { return held_; }
-
-private:
-    JNIEnv* env_;
-    std::vector<jclass> held_;
-    bool complete_ = true;
-};
-
 // "retransform a, b and 3 more": the classes an error message names.
 std::string describeBatch(jvmtiEnv* jvmti, const char* verb, const std::vector<jclass>& classes) {
     constexpr std::size_t named = 5;
     std::string text(verb);
     for (std::size_t i = 0; i < classes.size() && i < named; ++i) {
-        text += (i == 0 ? " " : ", ") + Quorvane::Instrument::className(jvmti, classes[i]);
+        text += (i == 0 ? " " : ", ") + Quorvane::Jvm::className(jvmti, classes[i]);
     }
     if (classes.size() > named) {
         text += " and " + std::to_string(classes.size() - named) + " more";
@@ -99,40 +55,22 @@ std::string describeBatch(jvmtiEnv* jvmti, const char* verb, const std::vector<j
     return text;
 }
 
-// References a listing native makes beside the listed ones: the array, its
-// element class.
-constexpr jint refs_beside_listing = 4;
+// Every listed reference, as the Instrumentation's listings hand them all out.
+template <typename Item>
+std::vector<Item> everyOne(const Item* items, jint count) {
+    return std::vector<Item>(items, items + count);
+}
 
 // A Class[] or Module[] of what list(&count, &items), a JVMTI listing call,
-// returns: one local reference each, which it frees. It works in a local
-// frame: popping it lets go of every listed reference at once (deleted one by
-// one under -Xcheck:jni, each delete searches the frame, and 100,000 of them
-// take seconds). Null with an exception pending on failure; `what` names the
-// listing in the exception.
+// returns; null with an exception pending on failure, `what` naming the
+// listing in it.
 template <typename Item, typename List>
 jobjectArray listing(JNIEnv* env, jvmtiEnv* jvmti, const char* elementClass, const char* what, List list) {
-    if (env->PushLocalFrame(refs_beside_listing) != JNI_OK) {
-        return nullptr;  // OutOfMemoryError pending
+    const Quorvane::Jvm::Listed listed = Quorvane::Jvm::listInFrame<Item>(env, jvmti, elementClass, list, everyOne<Item>);
+    if (listed.error != JVMTI_ERROR_NONE) {
+        throwError(env, jvmti, listed.error, what);
     }
-    jint count = 0;
-    Item* items = nullptr;
-    const jvmtiError error = list(&count, &items);
-    if (error != JVMTI_ERROR_NONE) {
-        env->PopLocalFrame(nullptr);
-        throwError(env, jvmti, error, what);
-        return nullptr;
-    }
-    Quorvane::LocalRefs::declare(env, static_cast<jlong>(count) + refs_beside_listing);
-    jobjectArray result = nullptr;
-    jclass type = env->FindClass(elementClass);
-    if (type != nullptr) {
-        result = env->NewObjectArray(count, type, nullptr);
-    }
-    for (jint i = 0; result != nullptr && i < count; ++i) {
-        env->SetObjectArrayElement(result, i, items[i]);
-    }
-    jvmti->Deallocate(reinterpret_cast<unsigned char*>(items));
-    return static_cast<jobjectArray>(env->PopLocalFrame(result));
+    return listed.array;
 }
 
 }  // namespace
@@ -207,7 +145,7 @@ JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives
     const jvmtiError error = jvmti->IsModifiableClass(klass, &modifiable);
     if (error != JVMTI_ERROR_NONE) {
         throwError(env, jvmti, error,
-                   "tell whether " + Quorvane::Instrument::className(jvmti, klass) + " is modifiable");
+                   "tell whether " + Quorvane::Jvm::className(jvmti, klass) + " is modifiable");
     }
     return modifiable;
 }
