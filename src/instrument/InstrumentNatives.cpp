@@ -255,9 +255,9 @@ JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNat
     });
 }
 
-// One module change: 0 reads (other: a module), 1 exports and 2 opens of
-// package to other (a module), 3 uses (other: a service class), 4 provides
-// (other: the service, provider: the class providing it).
+// One module change, by the Java side's codes: READS (other: a module),
+// EXPORTS and OPENS of package to other (a module), USES (other: a service
+// class), PROVIDES (other: the service, provider: the class providing it).
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_changeModule(
     JNIEnv* env, jclass, jint change, jobject module, jstring package, jobject other, jclass provider) {
     jvmtiEnv* jvmti = environment(env, Kind::plain);
@@ -271,23 +271,23 @@ JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_cha
     jvmtiError error = JVMTI_ERROR_ILLEGAL_ARGUMENT;
     const char* what = "change a module";
     switch (change) {
-        case 0:
+        case qv_vantrel_quorvane_instrument_InstrumentNatives_READS:
             error = jvmti->AddModuleReads(module, other);
             what = "make a module read another";
             break;
-        case 1:
+        case qv_vantrel_quorvane_instrument_InstrumentNatives_EXPORTS:
             error = jvmti->AddModuleExports(module, name.c_str(), other);
             what = "export a package";
             break;
-        case 2:
+        case qv_vantrel_quorvane_instrument_InstrumentNatives_OPENS:
             error = jvmti->AddModuleOpens(module, name.c_str(), other);
             what = "open a package";
             break;
-        case 3:
+        case qv_vantrel_quorvane_instrument_InstrumentNatives_USES:
             error = jvmti->AddModuleUses(module, static_cast<jclass>(other));
             what = "add a service use";
             break;
-        case 4:
+        case qv_vantrel_quorvane_instrument_InstrumentNatives_PROVIDES:
             error = jvmti->AddModuleProvides(module, static_cast<jclass>(other), provider);
             what = "add a service provider";
             break;
