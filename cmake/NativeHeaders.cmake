@@ -29,7 +29,7 @@ configure_file(${PROJECT_SOURCE_DIR}/java/meta/NativePlatforms.java.in
 
 set(_stamp ${QUORVANE_NATIVE_HEADERS_DIR}/.generated)
 add_custom_command(OUTPUT ${_stamp}
-  COMMAND ${CMAKE_COMMAND} -DJAVAC=${Java_JAVAC_EXECUTABLE} "-DSOURCES=${_java_sources}" -DLOOKUP=${_lookup}
+  COMMAND ${CMAKE_COMMAND} -DJAVAC=${Java_JAVAC_EXECUTABLE} "-DSOURCES=${_java_sources}" -DSOURCE_ROOT=${PROJECT_SOURCE_DIR}/java/src -DLOOKUP=${_lookup}
     -DWORK=${CMAKE_BINARY_DIR}/generated/jni-work -DOUTPUT=${QUORVANE_NATIVE_HEADERS_DIR}
     -P ${PROJECT_SOURCE_DIR}/cmake/WriteNativeHeaders.cmake
   COMMAND ${CMAKE_COMMAND} -E touch ${_stamp}

@@ -1,4 +1,4 @@
-# cmake -DJAVAC=<javac> -DSOURCES=<files> -DLOOKUP=<dir> -DWORK=<dir> -DOUTPUT=<dir> -P WriteNativeHeaders.cmake
+# cmake -DJAVAC=<javac> -DSOURCES=<files> -DSOURCE_ROOT=<dir> -DLOOKUP=<dir> -DWORK=<dir> -DOUTPUT=<dir> -P WriteNativeHeaders.cmake
 # Runs javac -h over the Java sources into WORK, then brings OUTPUT in line
 # with it: a header is written only when its text changed, so that a Java
 # edit that changes no native recompiles nothing, and a header no class
@@ -6,7 +6,7 @@
 cmake_minimum_required(VERSION 3.20)
 file(REMOVE_RECURSE ${WORK})
 execute_process(
-  COMMAND ${JAVAC} --release 17 -proc:none -implicit:none -nowarn -sourcepath ${LOOKUP}
+  COMMAND ${JAVAC} --release 17 -proc:none -implicit:none -nowarn -sourcepath ${SOURCE_ROOT}:${LOOKUP}
     -h ${WORK}/headers -d ${WORK}/classes ${SOURCES}
   RESULT_VARIABLE _result)
 if(NOT _result EQUAL 0)
