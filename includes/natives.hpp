@@ -26,8 +26,11 @@ JNIEXPORT jint JNICALL Java_qv_vantrel_quorvane_Quorvane_retransformNative(JNIEn
                                                                            jobjectArray refusedClasses,
                                                                            jobjectArray refusedReasons);
 JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_Quorvane_loadedClassesToRetransform(JNIEnv* env, jclass clazz);
-JNIEXPORT jobject JNICALL Java_qv_vantrel_quorvane_Quorvane_instrumentation(JNIEnv* env, jclass clazz);
 
+JNIEXPORT jobject JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_instrumentation(JNIEnv* env,
+                                                                                                jclass clazz);
+JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_vmArguments(JNIEnv* env,
+                                                                                                 jclass clazz);
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_setHookEnabled(JNIEnv* env, jclass clazz,
                                                                                             jboolean retransformable,
                                                                                             jboolean enabled);
