@@ -1,8 +1,8 @@
 // The natives behind the Instrumentation (qv.vantrel.quorvane.instrument
-// .InstrumentNatives) and Quorvane.instrumentation(): each takes its
-// arguments, makes the JVMTI call in the right environment, and turns an
-// error into its exception (throwError). The Java side has checked the
-// arguments (nulls, empty arrays) before.
+// .InstrumentNatives): each takes its arguments, makes the JVMTI call in the
+// right environment, and turns an error into its exception (throwError). The
+// Java side has checked the arguments (nulls, empty arrays) and the caller
+// (HandOut) before.
 #include <jni.h>
 #include <jvmti.h>
 
@@ -28,6 +28,10 @@ namespace {
 
 const char* const class_class = "java/lang/Class";
 const char* const module_class = "java/lang/Module";
+// java.base's record of the JVM's input arguments, behind RuntimeMXBean's.
+const char* const vm_class = "jdk/internal/misc/VM";
+const char* const runtime_arguments_method = "getRuntimeArguments";
+const char* const runtime_arguments_sig = "()[Ljava/lang/String;";
 
 Kind kindOf(jboolean retransformable) {
     return retransformable == JNI_TRUE ? Kind::retransformable : Kind::plain;
@@ -77,8 +81,23 @@ jobjectArray listing(JNIEnv* env, jvmtiEnv* jvmti, const char* elementClass, con
 
 extern "C" {  // keeps the JNI names even where a declaration is missing
 
-JNIEXPORT jobject JNICALL Java_qv_vantrel_quorvane_Quorvane_instrumentation(JNIEnv* env, jclass) {
+JNIEXPORT jobject JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_instrumentation(JNIEnv* env, jclass) {
     return Quorvane::Instrument::instrumentation(env);
+}
+
+// The JVM's input arguments (JAVA_TOOL_OPTIONS and flag files included), from
+// java.base: java.management, whose RuntimeMXBean lists the same, is not in
+// every boot layer. JNI reaches the class the module system keeps from Java
+// code. Null with the VM's exception pending when they cannot be had.
+JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_vmArguments(JNIEnv* env, jclass) {
+    jclass vm = env->FindClass(vm_class);
+    if (vm == nullptr) {
+        return nullptr;
+    }
+    jmethodID arguments = env->GetStaticMethodID(vm, runtime_arguments_method, runtime_arguments_sig);
+    jobject listed = arguments != nullptr ? env->CallStaticObjectMethod(vm, arguments) : nullptr;
+    env->DeleteLocalRef(vm);
+    return static_cast<jobjectArray>(listed);
 }
 
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_setHookEnabled(JNIEnv* env, jclass,

@@ -1,16 +1,39 @@
 // The one mapping from JVMTI errors to the exceptions the Instrumentation
-// interface names (the JVM tests reach only the errors a real VM produces
-// on demand).
+// interface names, and the failures of the native that reads the JVM's
+// arguments, on which every hand-out is refused (the JVM tests reach only the
+// errors a real VM produces on demand).
 #include <gtest/gtest.h>
 #include <jvmti.h>
 
 #include <string>
 
+#include "FakeJni.hpp"
 #include "Instrument.hpp"
+#include "natives.hpp"
 
 namespace {
 
 using Quorvane::Instrument::mapError;
+using QuorvaneTest::FakeJni;
+using QuorvaneTest::Outcome;
+
+// A JDK without java.base's record of its arguments: null with the VM's
+// exception left pending for the Java side, and no reference left behind.
+TEST(InstrumentErrors, UnreadableArgumentsLeaveTheExceptionAndNoReference) {
+    for (const bool classMissing : {true, false}) {
+        SCOPED_TRACE(classMissing ? "FindClass fails" : "GetStaticMethodID fails");
+        FakeJni jni;
+        (classMissing ? jni.findClass : jni.getStaticMethodId) = Outcome::failRaising;
+        EXPECT_EQ(Java_qv_vantrel_quorvane_instrument_InstrumentNatives_vmArguments(jni.env(), nullptr), nullptr);
+        EXPECT_TRUE(jni.exceptionPending);
+        EXPECT_EQ(jni.calls("CallStaticObjectMethodV"), 0);
+        EXPECT_EQ(jni.liveLocalRefs(), 0);
+        EXPECT_EQ(jni.badDeletes, 0);
+        EXPECT_TRUE(jni.callsWithPendingException.empty());
+        ASSERT_FALSE(jni.foundClasses.empty());
+        EXPECT_EQ(jni.foundClasses.front(), "jdk/internal/misc/VM");
+    }
+}
 
 struct Row {
     jvmtiError error;

@@ -8,6 +8,7 @@ import java.util.List;
 import java.util.Objects;
 import java.util.Set;
 import qv.vantrel.quorvane.instrument.AgentLoader;
+import qv.vantrel.quorvane.instrument.HandOut;
 
 /**
  * Entry point of the Quorvane native agent: load-time class rewriting from inside
@@ -109,17 +110,31 @@ public final class Quorvane {
      * per class loader that loads quorvane.jar) has an {@code Instrumentation} of its own.
      * {@link #detach()} ends it: its transformers are dropped and every later call throws.
      *
-     * <p>Handing out an {@code Instrumentation} gives its holder the power to change any
-     * class of the JVM. Where that must not be possible, deny the application native
-     * access ({@code --illegal-native-access=deny} on JDK 24 and later, without
-     * {@code --enable-native-access} for quorvane.jar): Quorvane's library then cannot
-     * load at all.
+     * <p><b>Who gets it.</b> An {@code Instrumentation} lets its holder change any class of
+     * the JVM, and so do anything native code can, so it goes only where the JVM would let the
+     * caller load native code. The caller is the code that calls this method, looked for
+     * through reflection, method handles and JDK code that calls a method reference back; its
+     * module decides. On JDK 22 and later (native-access control): a module with native access
+     * ({@code --enable-native-access=<module>}, {@code ALL-UNNAMED} for the class path) gets it;
+     * any other gets it silently under {@code --illegal-native-access=allow}, with one warning
+     * per module on standard error (as the JDK warns of a restricted method) and in the log
+     * under the default {@code warn}, and never under {@code --illegal-native-access=deny}. On
+     * JDK 17 and 21 any caller gets it. On every JDK, when the operator gave
+     * {@code -XX:-EnableDynamicAgentLoading} (on the command line, in {@code JAVA_TOOL_OPTIONS}
+     * or a flags file), nobody does: no agent after start-up. The check is made at the
+     * hand-out, as the JDK's is at {@code -javaagent}: whoever holds the object may pass it on.
      *
      * @return the same {@code Instrumentation} on every call
-     * @throws IllegalStateException if this copy was detached, or the JVM offers no JVMTI
-     *     environment with the capabilities it needs
+     * @throws IllegalCallerException if the caller's module has no native access and the JVM
+     *     denies native access (the message names the module and the
+     *     {@code --enable-native-access} that would allow it)
+     * @throws IllegalStateException if the JVM runs with {@code -XX:-EnableDynamicAgentLoading},
+     *     this copy was detached, or the JVM offers no JVMTI environment with the capabilities
+     *     it needs
      */
-    public static native Instrumentation instrumentation();
+    public static Instrumentation instrumentation() {
+        return HandOut.instrumentation();
+    }
 
     /**
      * Starts an agent jar from inside the application, as {@code -javaagent:<jar>=<options>}
@@ -139,8 +154,10 @@ public final class Quorvane {
      * @throws NullPointerException if {@code jarPath} is null
      * @throws IllegalArgumentException if the jar cannot be read or names no agent that can
      *     be started (see {@link #loadAgent(Path, String)})
-     * @throws IllegalStateException if the agent's entry method threw, or this copy of
-     *     Quorvane was detached
+     * @throws IllegalCallerException if the caller may not have an {@code Instrumentation}
+     *     (see {@link #instrumentation()})
+     * @throws IllegalStateException if the agent's entry method threw, this copy of Quorvane
+     *     was detached, or the JVM runs with {@code -XX:-EnableDynamicAgentLoading}
      */
     public static void loadAgent(String jarPath, String options) {
         Objects.requireNonNull(jarPath, "Quorvane.loadAgent: the jar is null");
@@ -192,6 +209,10 @@ public final class Quorvane {
      * first call starts the log (as {@link #instrumentation()} does) and each started agent
      * gets an info line. Any thread may call it; it needs no {@link #initNative()}.
      *
+     * <p>Starting an agent hands out {@code Instrumentation}s, so the caller is checked as
+     * {@link #instrumentation()} checks it, and under {@code -XX:-EnableDynamicAgentLoading}
+     * no agent starts; a refused call changes nothing (no jar appended, no log, no agent).
+     *
      * @param jar the agent jar
      * @param options the agent's argument, as after the {@code '='} of {@code -javaagent};
      *     null is passed on as null
@@ -201,8 +222,10 @@ public final class Quorvane {
      *     {@code Premain-Class}, or its agent class is not found (cause
      *     {@link ClassNotFoundException}), has no entry method in either form (cause
      *     {@link NoSuchMethodException}), or one that is not public and static
-     * @throws IllegalStateException if the agent's entry method threw, or this copy of
-     *     Quorvane was detached
+     * @throws IllegalCallerException if the caller may not have an {@code Instrumentation}
+     *     (see {@link #instrumentation()})
+     * @throws IllegalStateException if the agent's entry method threw, this copy of Quorvane
+     *     was detached, or the JVM runs with {@code -XX:-EnableDynamicAgentLoading}
      */
     public static void loadAgent(Path jar, String options) {
         AgentLoader.load(jar, options);
@@ -230,14 +253,20 @@ public final class Quorvane {
      * so that an application may call it however it is started. Otherwise each call starts
      * the agent, as {@link #loadAgent(Path, String)} does for each call.
      *
+     * <p>The caller is checked as {@link #instrumentation()} checks it, first; under
+     * {@code -XX:-EnableDynamicAgentLoading} it refuses to start the agent (the JDK's own
+     * start under {@code java -jar} still returns false).
+     *
      * @return true when the agent was started; false when the jar names no
      *     {@code Launcher-Agent-Class} (or has no manifest), or {@code java -jar} has
      *     started it already
      * @throws IllegalStateException if the calling class was not loaded from a jar file, if
-     *     the agent's entry method threw (the cause), or if this copy of Quorvane was
-     *     detached
+     *     the agent's entry method threw (the cause), if this copy of Quorvane was
+     *     detached, or if the JVM runs with {@code -XX:-EnableDynamicAgentLoading}
      * @throws IllegalArgumentException if the jar's agent class or its entry method is not
      *     found, as for {@link #loadAgent(Path, String)}
+     * @throws IllegalCallerException if the caller may not have an {@code Instrumentation}
+     *     (see {@link #instrumentation()})
      */
     public static boolean loadLauncherAgent() {
         return AgentLoader.loadLauncherAgent(StackWalker.getInstance(StackWalker.Option.RETAIN_CLASS_REFERENCE)

@@ -24,7 +24,8 @@ import java.util.Objects;
  * running JVM: the work behind {@code Quorvane.loadAgent} and
  * {@code Quorvane.loadLauncherAgent}, whose Javadoc says what it does; call those.
  *
- * <p>Order of the steps, each as the JDK takes it: the manifest is read and the agent
+ * <p>Order of the steps, each as the JDK takes it, after {@link HandOut}'s checks of the
+ * caller and the JVM's options: the manifest is read and the agent
  * class's entry method found in its class file, before anything changes, so that a jar
  * that would be refused leaves every search path as it was; then the jar is appended to
  * the system class loader's search and the Boot-Class-Path entries to the bootstrap
@@ -43,16 +44,20 @@ public final class AgentLoader {
      * @param options the agent's argument, null included
      * @throws IllegalArgumentException if the jar cannot be read or names no agent that can
      *     be started
-     * @throws IllegalStateException if the agent's entry method threw, or this copy of
-     *     Quorvane was detached
+     * @throws IllegalCallerException if the caller's module may not have an Instrumentation
+     *     (see {@link HandOut})
+     * @throws IllegalStateException if the agent's entry method threw, this copy of Quorvane
+     *     was detached, or the JVM runs with {@code -XX:-EnableDynamicAgentLoading}
      */
     public static void load(Path jar, String options) {
         Objects.requireNonNull(jar, "Quorvane.loadAgent: the jar is null");
+        HandOut.Warning warning = HandOut.ensureNativeAccess("loadAgent");
+        HandOut.ensureDynamicAgentLoading("loadAgent");
         AgentJar agent = AgentJar.agent(jar);
         ClassLoader system = ClassLoader.getSystemClassLoader();
         BootClassPath boot = new BootClassPath(agent);
         AgentClassFile.Entry entry = findEntry(agent, boot, system, agent.jar);
-        QuorvaneInstrumentation shared = shared();
+        QuorvaneInstrumentation shared = HandOut.shared(warning);
         InstrumentNatives.appendToClassLoaderSearch(agent.jar.toString(), false);
         boot.append();
         start(agent, system, entry, shared, options);
@@ -66,11 +71,15 @@ public final class AgentLoader {
      * @return true when the agent was started; false when the jar names none, or the JVM
      *     was started with {@code java -jar} on that jar and so has started it already
      * @throws IllegalStateException if {@code caller} was not loaded from a jar file, if the
-     *     agent's entry method threw, or if this copy of Quorvane was detached
+     *     agent's entry method threw, if this copy of Quorvane was detached, or if the JVM runs
+     *     with {@code -XX:-EnableDynamicAgentLoading} and the agent would start
      * @throws IllegalArgumentException if the jar names an agent that cannot be started
+     * @throws IllegalCallerException if the caller's module may not have an Instrumentation
+     *     (see {@link HandOut})
      */
     public static boolean loadLauncherAgent(Class<?> caller) {
         Objects.requireNonNull(caller, "Quorvane.loadLauncherAgent: the caller is null");
+        HandOut.Warning warning = HandOut.ensureNativeAccess("loadLauncherAgent");
         Path jar = jarOf(caller);
         if (startedWithJavaJar(jar)) {
             return false;
@@ -79,20 +88,17 @@ public final class AgentLoader {
         if (agent == null) {
             return false;
         }
+        // Only where it would start an agent: the JDK's own java -jar start is the operator's.
+        HandOut.ensureDynamicAgentLoading("loadLauncherAgent");
         ClassLoader loader = caller.getClassLoader() != null ? caller.getClassLoader()
                 : ClassLoader.getSystemClassLoader();
         BootClassPath boot = new BootClassPath(agent);
         AgentClassFile.Entry entry = findEntry(agent, boot, loader, null);
-        QuorvaneInstrumentation shared = shared();
+        QuorvaneInstrumentation shared = HandOut.shared(warning);
         boot.append();
         // As java -jar does: an empty argument, and no jar to append (it holds the caller).
         start(agent, loader, entry, shared, "");
         return true;
-    }
-
-    /** The Instrumentation of this copy, whose transformers the agents' share. */
-    private static QuorvaneInstrumentation shared() {
-        return (QuorvaneInstrumentation) qv.vantrel.quorvane.Quorvane.instrumentation();
     }
 
     /**

@@ -3,12 +3,22 @@ package qv.vantrel.quorvane.instrument;
 /**
  * The JVMTI calls behind {@link QuorvaneInstrumentation}, made in the native library
  * (src/instrument/InstrumentNatives.cpp, which javac -h gives these declarations and
- * constants). The library is loaded by
- * {@code Quorvane}, whose {@code instrumentation()} comes before any of these. Each
+ * constants). The library is loaded by {@code Quorvane}'s initialization, which this
+ * class makes sure of. Each
  * throws the exception the {@code Instrumentation} interface names for a failure, and
  * {@link IllegalStateException} once this copy of Quorvane is detached.
  */
 final class InstrumentNatives {
+    static {
+        // The public classes of this package may be reached before Quorvane.
+        try {
+            Class.forName(qv.vantrel.quorvane.Quorvane.class.getName(), true,
+                    InstrumentNatives.class.getClassLoader());
+        } catch (ClassNotFoundException e) {
+            throw new ExceptionInInitializerError(e);
+        }
+    }
+
     /** What {@link #changeModule} changes. */
     static final int READS = 0;
     static final int EXPORTS = 1;
@@ -18,6 +28,16 @@ final class InstrumentNatives {
 
     private InstrumentNatives() {
     }
+
+    /**
+     * The Instrumentation of this copy, made on the first call (its environments, the log's
+     * start, one info line), the same object afterwards; see {@link HandOut}, which decides who
+     * gets it.
+     */
+    static native QuorvaneInstrumentation instrumentation();
+
+    /** The JVM's input arguments, as {@code RuntimeMXBean.getInputArguments()} lists them. */
+    static native String[] vmArguments();
 
     /** Switches the class-file-load event of one of the two environments. */
     static native void setHookEnabled(boolean retransformable, boolean enabled);

@@ -1,0 +1,139 @@
+package qvinst.app;
+
+import java.lang.instrument.ClassFileTransformer;
+import java.lang.instrument.Instrumentation;
+import java.lang.reflect.Method;
+import java.security.ProtectionDomain;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Map;
+import java.util.Optional;
+import java.util.Set;
+import java.util.concurrent.CompletableFuture;
+import qv.vantrel.quorvane.Quorvane;
+import qvinst.other.Other;
+
+/**
+ * The child JVM of {@code qvinst.SecurityCase}: runs each action its arguments name and prints
+ * one line for each, {@code <action>: <outcome>}, an outcome that starts with "threw" when
+ * the action threw. On the module path this is the named module qvinst.app; on the class
+ * path the same classes are in the unnamed module.
+ *
+ * <p>System properties: {@code qvinst.library}, a native library to load; {@code qvinst.agent},
+ * an agent jar (its agent sets {@code qvinst.mark} to its options).
+ */
+public final class Main {
+    private static Instrumentation first;
+
+    private Main() {
+    }
+
+    public static void main(String[] args) {
+        for (String action : args) {
+            String outcome;
+            try {
+                outcome = run(action);
+            } catch (Throwable e) {
+                Throwable cause = e;
+                while (cause.getCause() != null) {
+                    cause = cause.getCause();
+                }
+                outcome = "threw " + e.getClass().getName() + ": " + e.getMessage()
+                        + (cause != e ? " (caused by " + cause + ")" : "");
+            }
+            System.out.println(action + ": " + outcome);
+        }
+    }
+
+    private static String run(String action) throws Throwable {
+        switch (action) {
+            case "modules":
+                return "java.management=" + ModuleLayer.boot().findModule("java.management").isPresent()
+                        + " jdk.management=" + ModuleLayer.boot().findModule("jdk.management").isPresent();
+            case "flag":
+                return flag();
+            case "system-load":
+                System.load(System.getProperty("qvinst.library"));
+                return "loaded";
+            case "instrumentation":
+                first = Quorvane.instrumentation();
+                return retransformed(first);
+            case "instrumentation-again":
+                return Quorvane.instrumentation() == first ? "the same object" : "another object";
+            case "via-jdk":
+                // A method reference that JDK code calls: the frame below Quorvane's is java.base's.
+                return handedOut(Optional.<Instrumentation>empty().orElseGet(Quorvane::instrumentation));
+            case "via-thread":
+                return handedOut(CompletableFuture.supplyAsync(Quorvane::instrumentation).join());
+            case "reflective":
+                return handedOut(Other.reflective());
+            case "handle":
+                return handedOut(Other.handle());
+            case "load-agent":
+                Quorvane.loadAgent(System.getProperty("qvinst.agent"), "by-load-agent");
+                return "returned";
+            case "agent-state":
+                return "started=" + System.getProperty("qvinst.mark") + " appended="
+                        + (ClassLoader.getSystemClassLoader().getResource("qvinst/mark/MarkAgent.class") != null);
+            case "launcher-agent":
+                return "returned " + Quorvane.loadLauncherAgent() + ", started=" + System.getProperty("qvinst.launcher");
+            case "escalate":
+                return escalate();
+            default:
+                throw new IllegalArgumentException("no action " + action);
+        }
+    }
+
+    private static String handedOut(Object instrumentation) {
+        return instrumentation instanceof Instrumentation ? "handed out" : "got " + instrumentation;
+    }
+
+    /** Whether the Instrumentation works: it retransforms this class through a transformer. */
+    private static String retransformed(Instrumentation inst) throws Exception {
+        List<String> seen = new ArrayList<>();
+        ClassFileTransformer recorder = new ClassFileTransformer() {
+            @Override
+            public byte[] transform(ClassLoader loader, String name, Class<?> redefined, ProtectionDomain domain,
+                    byte[] bytes) {
+                if (redefined == Main.class) {
+                    seen.add(name);
+                }
+                return null;
+            }
+        };
+        inst.addTransformer(recorder, true);
+        inst.retransformClasses(Main.class);
+        inst.removeTransformer(recorder);
+        return seen.equals(List.of("qvinst/app/Main")) ? "retransformed" : "saw " + seen;
+    }
+
+    /**
+     * What the JDK's own HotSpotDiagnosticMXBean says of EnableDynamicAgentLoading (value and
+     * origin), by reflection: the module path may have no jdk.management.
+     */
+    private static String flag() throws Exception {
+        Class<?> bean = Class.forName("com.sun.management.HotSpotDiagnosticMXBean");
+        Object diagnostic = Class.forName("java.lang.management.ManagementFactory")
+                .getMethod("getPlatformMXBean", Class.class).invoke(null, bean);
+        Object option = bean.getMethod("getVMOption", String.class).invoke(diagnostic, "EnableDynamicAgentLoading");
+        Class<?> vmOption = option.getClass();
+        return vmOption.getMethod("getValue").invoke(option) + " " + vmOption.getMethod("getOrigin").invoke(option);
+    }
+
+    /**
+     * The escalation an Instrumentation allows: open java.lang to this module, grant it
+     * native access through Module's own method, then load a native library, which the JVM
+     * refused this module before.
+     */
+    private static String escalate() throws Exception {
+        Instrumentation inst = Quorvane.instrumentation();
+        Module self = Main.class.getModule();
+        inst.redefineModule(Object.class.getModule(), Set.of(), Map.of(), Map.of("java.lang", Set.of(self)), Set.of(),
+                Map.of());
+        Method grant = Module.class.getDeclaredMethod("implAddEnableNativeAccess");
+        grant.setAccessible(true);
+        grant.invoke(self);
+        System.load(System.getProperty("qvinst.library"));
+        return "escalated: java.lang opened and native access granted to " + self + ", System.load works";
+    }
+}

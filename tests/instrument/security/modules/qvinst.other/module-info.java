@@ -1,0 +1,5 @@
+// A second module that reaches Quorvane by reflection and method handles alone.
+module qvinst.other {
+    requires java.instrument;
+    exports qvinst.other;
+}

@@ -1,0 +1,32 @@
+package qvinst.other;
+
+import java.lang.instrument.Instrumentation;
+import java.lang.invoke.MethodHandles;
+import java.lang.invoke.MethodType;
+import java.lang.reflect.InvocationTargetException;
+
+/**
+ * Calls {@code Quorvane.instrumentation()} from a module that does not require Quorvane's:
+ * by core reflection and by a method handle, the ways that hide a caller from a check that
+ * looks at the frame below it.
+ */
+public final class Other {
+    private static final String QUORVANE = "qv.vantrel.quorvane.Quorvane";
+
+    private Other() {
+    }
+
+    public static Object reflective() throws Throwable {
+        try {
+            return Class.forName(QUORVANE).getMethod("instrumentation").invoke(null);
+        } catch (InvocationTargetException e) {
+            throw e.getCause();
+        }
+    }
+
+    public static Object handle() throws Throwable {
+        return MethodHandles.publicLookup()
+                .findStatic(Class.forName(QUORVANE), "instrumentation", MethodType.methodType(Instrumentation.class))
+                .invoke();
+    }
+}
