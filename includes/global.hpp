@@ -42,23 +42,20 @@ public:
     }
     bool empty() const { return entries_.empty(); }
 
-    // probe is a scratch string of the caller's, whose capacity stays
-    // between calls, so that a lookup allocates nothing once it has seen a
-    // name of that length.
-    bool matches(std::string_view name, std::string& probe) const {
+    bool matches(std::string_view name) const {
         if (entries_.empty() || name.empty()) {
             return false;
         }
         for (std::size_t i = 0; i < name.size(); ++i) {
             const char c = name[i];
-            if (c == '$' && i > 0 && lengths_[lengthSlot(i)] != 0 && contains(name.substr(0, i), probe)) {
+            if (c == '$' && i > 0 && lengths_[lengthSlot(i)] != 0 && contains(name.substr(0, i))) {
                 return true;
             }
-            if (c == '/' && lengths_[lengthSlot(i + 1)] != 0 && contains(name.substr(0, i + 1), probe)) {
+            if (c == '/' && lengths_[lengthSlot(i + 1)] != 0 && contains(name.substr(0, i + 1))) {
                 return true;
             }
         }
-        return lengths_[lengthSlot(name.size())] != 0 && contains(name, probe);
+        return lengths_[lengthSlot(name.size())] != 0 && contains(name);
     }
 
 private:
@@ -69,21 +66,24 @@ private:
 
     static std::size_t lengthSlot(std::size_t length) { return length < 255 ? length : 255; }
 
-    bool contains(std::string_view key, std::string& probe) const {
-        probe.assign(key.data(), key.size());
-        return entries_.find(probe) != entries_.end();
+    // probe_ keeps its capacity between calls, so a lookup allocates nothing
+    // once it has seen a name of that length.
+    bool contains(std::string_view key) const {
+        probe_.assign(key.data(), key.size());
+        return entries_.find(probe_) != entries_.end();
     }
 
     std::unordered_set<std::string> entries_;
     LengthCounts lengths_{};
+    mutable std::string probe_;
 };
 
 // The library's one piece of shared state: the include and exclude filters,
 // the cached Remap declarations and the initialized flag.
 //
 // Threads: filter edits come from any Java thread and decisions from every
-// class-loading thread at once; filterMutex_ guards includes_, excludes_ and
-// probe_, and is never held across a JNI call or a log line. The flag and the
+// class-loading thread at once; filterMutex_ guards includes_ and excludes_
+// (their probes included), and is never held across a JNI call or a log line. The flag and the
 // two declarations (held in remap_) are written only by initialization
 // (serialized by its caller), declarations first and flag last with release
 // ordering; a hook that reads the flag as true with acquire ordering
@@ -158,7 +158,7 @@ public:
         if (includes_.empty()) {
             return false;
         }
-        return !excludes_.matches(name, probe_) && includes_.matches(name, probe_);
+        return !excludes_.matches(name) && includes_.matches(name);
     }
 
 private:
@@ -169,7 +169,6 @@ private:
     mutable std::mutex filterMutex_;
     FilterSet includes_;
     FilterSet excludes_;
-    mutable std::string probe_;
 };
 
 }  // namespace Quorvane::Services
