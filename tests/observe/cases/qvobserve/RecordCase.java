@@ -12,16 +12,21 @@ import java.net.URLClassLoader;
 import java.security.ProtectionDomain;
 import java.util.List;
 import java.util.Map;
+import javax.management.JMX;
+import javax.management.ObjectName;
 import jdk.jfr.Recording;
 import jdk.jfr.consumer.RecordedEvent;
 import qv.vantrel.quorvane.Quorvane;
+import qv.vantrel.quorvane.management.TransformerInfo;
+import qv.vantrel.quorvane.management.TransformersMXBean;
 import qv.vantrel.quorvane.remapper.Remap;
 
 /**
  * A recording started in the application loads the fixtures through both routes (Remap
  * with a filter; on the Instrumentation a throwing transformer and a changing one) and
  * retransforms one: one ClassTransform event per call with its fields and a duration,
- * the statistics at the end, and the MXBean's counts agreeing. Then what costs nothing:
+ * the statistics at the end, and the MXBean's counts agreeing (read as composite data, as
+ * JConsole does, and through a proxy of its interface). Then what costs nothing:
  * a recording that does not enable the event gets none, and Remap's path allocates
  * nothing while no recording wants it. Last, detach() takes the MXBean and the
  * statistics away.
@@ -117,6 +122,17 @@ public final class RecordCase {
                         java.util.Arrays.toString(atEnd));
             }
             check(mxbean.get(remap)[0] == 3, "the MXBean counts Remap's calls: %d", mxbean.get(remap)[0]);
+            // The same through the public interface, as a JMX client in the JVM reads it.
+            TransformersMXBean proxy = JMX.newMXBeanProxy(ManagementFactory.getPlatformMBeanServer(),
+                    new ObjectName(TransformersMXBean.OBJECT_NAME), TransformersMXBean.class);
+            List<String> read = new java.util.ArrayList<>();
+            for (TransformerInfo info : proxy.getTransformers()) {
+                System.out.println("MXBean: " + info);
+                read.add(info.getRoute() + " " + Recordings.simpleName(info.getTransformer()) + " "
+                        + info.getClassesChanged() + " " + info.getFailures());
+            }
+            check(read.equals(List.of(remap + " 2 0", throwing + " 0 3", changing + " 4 0")), "through the proxy: %s",
+                    read);
 
             // A recording with the JDK's settings: the statistics, no ClassTransform. (Only
             // counted: on JDK 17 a later recording in the same JVM may read a name as null,
