@@ -29,8 +29,8 @@ import java.util.Random;
  * <p>Usage: {@code Conductor <key>=<value>...}, keys: java, cp, agent, agentr (the
  * retransform-capable agent jar), lib, corpus, out, sessions, rounds (per session), warmup,
  * cpu, cpus4, threads, jvmopts (space separated), otherlib (a folder holding another build
- * of libquorvane.so, measured as Cx, Dx, Ix and QBx beside C, D, I and QB), and configs (comma separated:
- * measure only these, with their floors; default all).
+ * of libquorvane.so, measured as Cx, Dx, Ix, QBx and QFBx beside C, D, I, QB and QFB), and
+ * configs (comma separated: measure only these, with their floors; default all).
  */
 public final class Conductor {
     /** One benchmark JVM, spoken to through stdin and its stderr. */
@@ -242,10 +242,12 @@ public final class Conductor {
             setups.add(new JvmSetup("Dx", cpu, 1, "none", other, null));
             setups.add(new JvmSetup("Ix", cpu, 1, null, other, null, List.of(), "copy"));
             setups.add(new JvmSetup("QBx", cpu, 1, "selected", other, null, QUIET_BUFFERED));
+            setups.add(new JvmSetup("QFBx", cpus4, threads, "selected", other, null, QUIET_BUFFERED));
             configs.add(new Config("Cx", "C with the library in otherlib", "A"));
             configs.add(new Config("Dx", "D with the library in otherlib", "A"));
             configs.add(new Config("Ix", "I with the library in otherlib", "A"));
             configs.add(new Config("QBx", "QB with the library in otherlib", "A"));
+            configs.add(new Config("QFBx", "QFB with the library in otherlib", a4));
         }
         // A subset, for a quicker run: the chosen configurations and the floors they need.
         String chosen = opt.get("configs");
@@ -383,7 +385,10 @@ public final class Conductor {
             {"C", "Cx", "this build / otherlib"},
             {"D", "Dx", "this build / otherlib"},
             {"I", "Ix", "this build / otherlib"},
+            {"Ix", "B", "otherlib's I / B"},
             {"QB", "QBx", "this build / otherlib"},
+            {"QBx", "BR", "otherlib's QB / BR"},
+            {"QFB", "QFBx", "this build / otherlib"},
             {"QBN", "QB", "1 (JFR on, event off: no cost)"},
         };
         if (all.containsKey("E") && all.containsKey("C")) {
