@@ -34,9 +34,9 @@ public final class LogFileCase {
             switch (a[0]) {
                 // -D...file=no/such/folder/quorvane.log -D...console=off
                 case "missing-folder-console-off" -> {
-                    failure(new Failure("no/such/folder/quorvane.log", "stderr", "Could not open log file "
-                            + "no/such/folder/quorvane.log, nothing is logged (the console is off): "
-                            + "its folder no/such/folder does not exist"));
+                    failure(new Failure(absolute("no/such/folder/quorvane.log"), "stderr", "Could not open log file "
+                            + absolute("no/such/folder/quorvane.log") + ", nothing is logged (the console is off): "
+                            + "its folder " + absolute("no/such/folder") + " does not exist"));
                     Check.that(!Files.exists(Path.of("no")), "the missing folder was created");
                 }
                 // -D...file=/sys/quorvane-test.log -D...console=off: a folder nobody may write
@@ -47,14 +47,15 @@ public final class LogFileCase {
                 // -D...file=logs.d -D...console=stderr
                 case "directory-console-stderr" -> {
                     Files.createDirectory(Path.of("logs.d"));
-                    failure(new Failure("logs.d", "stderr", "Could not open log file logs.d, logging to the console "
-                            + "only: ", "Is a directory"));
+                    failure(new Failure(absolute("logs.d"), "stderr", "Could not open log file " + absolute("logs.d")
+                            + ", logging to the console only: ", "Is a directory"));
                 }
                 // -D...file=link.log -D...console=off, link.log pointing into a missing folder
                 case "dangling-symlink-console-off" -> {
                     Files.createSymbolicLink(Path.of("link.log"), Path.of("missing/target.log"));
-                    failure(new Failure("link.log", "stderr", "Could not open log file link.log, nothing is logged "
-                            + "(the console is off): ", "No such file or directory"));
+                    failure(new Failure(absolute("link.log"), "stderr", "Could not open log file "
+                            + absolute("link.log") + ", nothing is logged (the console is off): ",
+                            "No such file or directory"));
                     Check.that(!Files.exists(Path.of("missing")), "the link's folder was created");
                 }
                 // -D...file=/dev/full -D...console=<stdout|stderr|off>: opens, every write fails.
@@ -85,6 +86,13 @@ public final class LogFileCase {
 
     private static final String FULL = "Log file error, lines may be lost: Failed flush to file /dev/full: "
             + "No space left on device";
+    private static final String SIZES = "a whole number of bytes, optionally followed by K, KB, KiB, M, MB, MiB, G, "
+            + "GB or GiB (any case, 1024 bytes to the K); 0 for no limit";
+
+    /** A path in the working directory as the log's messages name it: absolute. */
+    private static String absolute(String relative) {
+        return Path.of("").toAbsolutePath().resolve(relative).toString();
+    }
 
     /** initNative with fixture/Greeter selected, then one selected and one passed-over class. */
     private static void start() throws Exception {
@@ -315,7 +323,7 @@ public final class LogFileCase {
         List<AgentLog.Line> expected = List.of(
                 new AgentLog.Line("info", AgentLog.INITIALIZING),
                 new AgentLog.Line("error", "[Quorvane] Ignored -Dqv.vantrel.quorvane.log.maxSize=10X, the default stays; "
-                        + "accepted: a number of bytes, optionally followed by K, M or G; 0 for no limit"),
+                        + "accepted: " + SIZES),
                 new AgentLog.Line("error", "[Quorvane] Ignored -Dqv.vantrel.quorvane.log.maxFiles=0, the default stays; "
                         + "accepted: a whole number from 1 to 1000"),
                 new AgentLog.Line("error", "[Quorvane] Ignored -Dqv.vantrel.quorvane.log.flush=sometimes, the default "
