@@ -76,6 +76,12 @@ public final class LogFileCase {
                             + "flush buffered");
                 }
                 case "rotation-keeps-max-files" -> keepsMaxFiles(); // -D...maxSize=1024 -D...maxFiles=2
+                // -D...maxSize=4KB, or "4 KiB", -D...maxFiles=50: 4096 bytes either way
+                case "rotation-4KB", "rotation-4-KiB" -> {
+                    rotation(4096, 50, false);
+                    refusedAfterStart("in use: file libagent.log (rotated at 4096 bytes, 50 files kept), console stdout");
+                }
+                case "size-refused-console-off" -> sizeRefused(); // -D...maxSize=1.5M -D...console=off
                 case "buffered-warning-at-once" -> bufferedWarning(); // -D...flush=buffered -D...console=off
                 case "bad-properties" -> badProperties(); // -D...maxSize=10X -D...maxFiles=0 -D...flush=sometimes
                 case "bad-values-by-method" -> badValues();
@@ -331,6 +337,19 @@ public final class LogFileCase {
         Check.equal(expected, AgentLog.file().subList(0, 4), "first file lines");
         Check.equal(expected, AgentLog.console().subList(0, 4), "first console lines");
         refusedAfterStart("in use: file libagent.log, console stdout");
+    }
+
+    // A fraction is refused: no limit, and the error line, after the first in the file, is
+    // also on standard error, the console being off.
+    private static void sizeRefused() throws Exception {
+        start();
+        AgentLog.Line refused = new AgentLog.Line("error",
+                "[Quorvane] Ignored -Dqv.vantrel.quorvane.log.maxSize=1.5M, the default stays; accepted: " + SIZES);
+        Check.equal(List.of(new AgentLog.Line("info", AgentLog.INITIALIZING), refused), AgentLog.file().subList(0, 2),
+                "first file lines");
+        Check.equal(List.of(refused), AgentLog.consoleErr(), "library lines on standard error");
+        Check.equal(List.of(), AgentLog.console(), "library lines on standard output");
+        refusedAfterStart("in use: file libagent.log, console off");
     }
 
     private static void badValues() throws Exception {
