@@ -3,7 +3,8 @@
 // The library's log: init starts it (console and file, as the application's
 // settings ask), line writes the per-class lines, get is the logger behind
 // every other line. The parts live in log/: the line's text, the settings,
-// the file, its errors, the flusher of buffered lines.
+// the file, its sink of whole lines, its rotation, its errors, the flusher of
+// buffered lines.
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 

@@ -29,8 +29,10 @@ public:
     static constexpr std::chrono::seconds retry_interval{1};
 
     struct Options {
-        std::string name;  // absolute: the messages name it
-        std::size_t maxSize = 0;  // 0: no rotation
+        // Absolute: the messages name it.
+        std::string name;
+        // 0: no rotation.
+        std::size_t maxSize = 0;
         std::size_t maxFiles = 1;
         // 0: each line is flushed by the logger (the C library's buffer in
         // between); otherwise lines are written in blocks of this size, each
@@ -84,8 +86,10 @@ private:
     [[noreturn]] void raise(const Failure& failure) const;
 
     const Options options_;
-    const std::size_t limit_;  // maxSize, or the largest size_t: no rotation
-    const std::size_t blockLimit_;  // blockSize, or the largest size_t: no blocks
+    // maxSize and blockSize, or the largest size_t for none: the common line
+    // takes one comparison for each.
+    const std::size_t limit_;
+    const std::size_t blockLimit_;
     std::mutex mutex_;
     std::unique_ptr<spdlog::formatter> formatter_;
     std::FILE* stream_ = nullptr;
