@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -485,6 +486,63 @@ TEST(LineFileSink, BlocksHoldWholeLinesOnly) {
     EXPECT_GT(writes, 10U);  // the blocks were written as they filled, not at the end
     sink->flush();
     EXPECT_EQ(contents(name), expected);
+}
+
+// Four threads writing while the file rotates and another flushes, as the
+// flusher does: every line once, each thread's in its order, every file whole
+// lines within the limit.
+TEST(LineFileSink, FourThreadsWhileItRotatesAndFlushes) {
+    TemporaryFolder folder;
+    ASSERT_TRUE(folder.made());
+    const std::string name = folder / "app.log";
+    constexpr std::size_t limit = 8 * 1024;
+    std::string error;
+    const spdlog::sink_ptr sink = Logger::openFile({name, limit, 50, 4096}, error);
+    ASSERT_NE(sink, nullptr) << error;
+    sink->set_pattern("%v");
+
+    constexpr int threads = 4;
+    constexpr int lines_each = 500;
+    std::atomic<bool> done{false};
+    std::thread flusher([&sink, &done] {
+        while (!done.load()) {
+            sink->flush();
+            std::this_thread::sleep_for(milliseconds(1));
+        }
+    });
+    std::vector<std::thread> writers;
+    for (int t = 0; t < threads; ++t) {
+        writers.emplace_back([&sink, t] {
+            for (int i = 0; i < lines_each; ++i) {
+                logText(*sink, fmt::format("{} {:04} {}", t, i, std::string(static_cast<std::size_t>(i % 50), 'x')));
+            }
+        });
+    }
+    for (std::thread& writer : writers) {
+        writer.join();
+    }
+    done = true;
+    flusher.join();
+    sink->flush();
+
+    std::vector<int> next(threads, 0);
+    for (int index = 50; index >= 0; --index) {
+        const std::string file = Logger::rotatedName(name, static_cast<std::size_t>(index));
+        if (!exists(file)) {
+            continue;
+        }
+        const std::string text = contents(file);
+        EXPECT_LE(text.size(), limit) << file;
+        EXPECT_TRUE(text.empty() || text.back() == '\n') << file << " ends in the middle of a line";
+        for (const std::string& line : linesIn(text)) {
+            const int t = line[0] - '0';
+            ASSERT_TRUE(t >= 0 && t < threads) << line;
+            EXPECT_EQ(std::stoi(line.substr(2, 4)), next[static_cast<std::size_t>(t)]) << line;
+            ++next[static_cast<std::size_t>(t)];
+        }
+    }
+    EXPECT_EQ(next, std::vector<int>(threads, lines_each));
+    EXPECT_TRUE(exists(folder / "app.5.log"));  // it did rotate, several times
 }
 
 // Messages name the file as opened, with its folder, whatever name was given.
