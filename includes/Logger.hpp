@@ -3,7 +3,8 @@
 // The library's log: init starts it (console and file, as the application's
 // settings ask), line writes the per-class lines, get is the logger behind
 // every other line. The parts live in log/: the line's text, the settings,
-// the file, its errors, the flusher of buffered lines.
+// the file, its sink of whole lines, its rotation, its errors, the flusher of
+// buffered lines.
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 
@@ -54,8 +55,9 @@ inline void line(spdlog::level::level_enum level, const Pieces&... pieces) {
 }
 
 // Logs, at error, the problems handed to configure before the start and those
-// of the start itself (a file that could not be opened), once. When no sink of
-// the logger can carry them, they go to standard error instead.
+// of the start itself (a file that could not be opened), once. With the
+// console off they also go to standard error: the file may not be looked at,
+// or not be there at all.
 inline void reportSettingProblems() {
     std::vector<std::string> problems;
     spdlog::sink_ptr alone;
@@ -66,9 +68,8 @@ inline void reportSettingProblems() {
     }
     spdlog::logger* logger = get();
     for (const std::string& problem : problems) {
-        if (alone == nullptr) {
-            logger->error("[Quorvane] {}", problem);
-        } else if (logger->should_log(spdlog::level::err)) {
+        logger->error("[Quorvane] {}", problem);
+        if (alone != nullptr && logger->should_log(spdlog::level::err)) {
             writeLine(*alone, spdlog::level::err, "[Quorvane] " + problem);
         }
     }
@@ -108,6 +109,9 @@ inline void init(const std::string& file_name, spdlog::level::level_enum level) 
         if (console_sink != nullptr) {
             sinks.push_back(console_sink);
         }
+        // Where the log reports on itself: the console, or standard error.
+        const spdlog::sink_ptr report = reportSink(console_sink);
+        file.report = report;
         std::string fileError;
         spdlog::sink_ptr file_sink;
         if (!file.name.empty()) {
@@ -122,7 +126,7 @@ inline void init(const std::string& file_name, spdlog::level::level_enum level) 
         logger->set_pattern(line_pattern, spdlog::pattern_time_type::local);
         spdlog::err_handler onFileError;
         if (file_sink != nullptr) {
-            onFileError = fileErrorHandler(reportSink(console_sink));
+            onFileError = fileErrorHandler(report);
             logger->set_error_handler(onFileError);
         }
         const bool flusher = buffered && file_sink != nullptr && flushEverySecond(file_sink, onFileError);
@@ -155,12 +159,12 @@ inline void init(const std::string& file_name, spdlog::level::level_enum level) 
         }
         if (!fileError.empty()) {
             requested.problems.push_back(fmt::format(
-                "Could not open log file {}, {}: {}", file.name,
+                "Could not open log file {}, {}: {}", absolutePath(file.name),
                 console_sink != nullptr ? "logging to the console only" : "nothing is logged (the console is off)",
                 fileError));
-            if (console_sink == nullptr) {
-                detail::problem_sink = reportSink(nullptr);
-            }
+        }
+        if (console_sink == nullptr) {
+            detail::problem_sink = report;
         }
     });
 }

@@ -52,8 +52,8 @@ inline std::mutex settings_mutex;
 inline Settings requested;
 inline bool started = false;
 inline std::string in_use;
-// Where the start's error lines go when no sink of the logger can carry them
-// (the file could not be opened and the console is off); null otherwise.
+// Where the start's error lines also go when the console is off (standard
+// error); null otherwise.
 inline spdlog::sink_ptr problem_sink;
 
 inline const char* consoleName(Console console) {

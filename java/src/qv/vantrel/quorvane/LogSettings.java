@@ -39,8 +39,10 @@ final class LogSettings {
     private static final int MAX_FILES = 1000;
     private static final String MAX_FILES_VALUES = "a whole number from 1 to " + MAX_FILES;
 
-    private static final Pattern SIZE = Pattern.compile("([0-9]+)([KkMmGg]?)");
-    private static final String MAX_SIZE_VALUES = "a number of bytes, optionally followed by K, M or G; 0 for no limit";
+    // A number, then optionally (after at most one space) K, M or G, alone or with B or iB after it.
+    private static final Pattern SIZE = Pattern.compile("([0-9]+)(?: ?([KMG])(?:I?B)?)?", Pattern.CASE_INSENSITIVE);
+    private static final String MAX_SIZE_VALUES = "a whole number of bytes, optionally followed by K, KB, KiB, M, MB, "
+            + "MiB, G, GB or GiB (any case, 1024 bytes to the K); 0 for no limit";
 
     private LogSettings() {
     }
@@ -105,13 +107,17 @@ final class LogSettings {
         }
     }
 
-    /** Bytes, with an optional K, M or G (times 1024 once, twice or three times); -1 when malformed or too large. */
+    /**
+     * Bytes, with an optional unit (K, KB or KiB times 1024; M, MB or MiB twice; G, GB or GiB three
+     * times); -1 when malformed or too large.
+     */
     private static long parseSize(String text) {
         Matcher m = SIZE.matcher(text);
         if (!m.matches()) {
             return -1;
         }
-        int shift = switch (m.group(2).toUpperCase(Locale.ROOT)) {
+        String unit = m.group(2) == null ? "" : m.group(2);
+        int shift = switch (unit.toUpperCase(Locale.ROOT)) {
             case "K" -> 10;
             case "M" -> 20;
             case "G" -> 30;
