@@ -91,7 +91,7 @@ extern "C" JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_initNati
         return JNI_FALSE;
     }
 
-    Logger::init("libagent.log", spdlog::level::trace);
+    Logger::init(Logger::default_file_name, Logger::default_level);
     Logger::get()->info("[Quorvane] Initializing Quorvane...");
     Logger::reportSettingProblems();
 

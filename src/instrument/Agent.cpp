@@ -121,7 +121,7 @@ jobject instrumentation(JNIEnv* env) {
     }
 
     // The log starts as initNative starts it, settings included.
-    Logger::init("libagent.log", spdlog::level::trace);
+    Logger::init(Logger::default_file_name, Logger::default_level);
     Logger::reportSettingProblems();
 
     JavaVM* vm = nullptr;
