@@ -12,7 +12,7 @@
 #include "global.hpp"
 #include "jvm/Environment.hpp"
 #include "jvm/Exceptions.hpp"
-#include "jvm/OwnPackage.hpp"
+#include "jvm/SharedNames.hpp"
 #include "jvm/UpcallTarget.hpp"
 
 namespace Quorvane::Instrument {
