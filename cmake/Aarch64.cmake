@@ -30,8 +30,9 @@ if(QUORVANE_AARCH64_LIBRARY)
   message(STATUS "aarch64: building lib/linux-aarch64/libquorvane.so with ${QUORVANE_AARCH64_CXX}")
   include(ExternalProject)
   # A cross configure does not search the host's CMake package folders: hand it
-  # the spdlog and fmt (header-only, architecture-free) that this one found, and
-  # this JDK's JNI headers, which are the same on every Linux architecture.
+  # the spdlog and fmt (header-only, architecture-free) that this one found,
+  # this JDK's JNI headers, which are the same on every Linux architecture, and
+  # the natives' declarations this build generated.
   ExternalProject_Add(quorvane_aarch64
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     PREFIX ${CMAKE_BINARY_DIR}/aarch64
@@ -42,6 +43,7 @@ if(QUORVANE_AARCH64_LIBRARY)
       -DJAVA_HOME=${JAVA_HOME}
       -Dspdlog_DIR=${spdlog_DIR}
       -Dfmt_DIR=${fmt_DIR}
+      -DQUORVANE_NATIVE_HEADERS_DIR=${QUORVANE_NATIVE_HEADERS_DIR}
       -DQUORVANE_AARCH64=OFF
       -DQUORVANE_BUILD_JAVA=OFF
       -DQUORVANE_BUILD_TESTS=OFF
@@ -49,6 +51,7 @@ if(QUORVANE_AARCH64_LIBRARY)
     # Always asks the inner build, which is up to date in a moment, so that an
     # edited source reaches both copies; the copy step leaves an unchanged
     # library's time stamp alone, so the jar is not rebuilt for nothing.
+    DEPENDS quorvane_native_headers
     BUILD_ALWAYS ON
     INSTALL_COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/lib/linux-aarch64
       COMMAND ${CMAKE_COMMAND} -E copy_if_different <BINARY_DIR>/lib/libquorvane.so ${QUORVANE_AARCH64_LIBRARY}

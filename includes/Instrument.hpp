@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "jvm/UpcallTarget.hpp"
+
 // Quorvane.instrumentation(): a java.lang.instrument.Instrumentation of this
 // copy of the library. The list of transformers, their order and the argument
 // checks live on the Java side (qv.vantrel.quorvane.instrument); here are the
@@ -33,9 +35,6 @@ constexpr const char* detach_method = "detach";
 constexpr const char* detach_sig = "()V";
 }  // namespace JavaSide
 
-// The message every call after Quorvane.detach() throws with.
-constexpr const char* detached_message = "this copy of Quorvane was detached";
-
 // Which of the two environments.
 enum class Kind { plain = 0, retransformable = 1 };
 
@@ -63,13 +62,9 @@ void JNICALL InstrumentHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass class_b
                             const char* name, jobject protection_domain, jint class_data_len,
                             const unsigned char* classbytes, jint* new_class_data_len, unsigned char** new_classbytes);
 
-// Hook bookkeeping, for Hook.cpp: the upcall, and the in-flight count that
-// keeps it alive across a detach (see Agent.cpp). enterHook is false when
-// detached; each true enterHook is paired with one leaveHook.
-bool enterHook();
-void leaveHook(JNIEnv* env);
-jclass managerClass();
-jmethodID transformMethod();
+// The hook's upcall (TransformerManager.transform), kept alive across a
+// detach while a hook is inside it.
+Jvm::UpcallTarget& transformerManager();
 // Whether the hook was called in the environment of retransformable transformers.
 bool isRetransformable(jvmtiEnv* jvmti);
 
@@ -83,12 +78,5 @@ ErrorMapping mapError(jvmtiError error);
 // Raises the exception of mapError for error, its message naming subject (the
 // classes or module concerned) and the error's JVMTI name.
 void throwError(JNIEnv* env, jvmtiEnv* jvmti, jvmtiError error, const std::string& subject);
-
-// Raises a Java exception of the named class (internal name).
-void throwNew(JNIEnv* env, const char* exceptionClass, const std::string& message);
-
-// How a message names a class: its internal name, or its signature for
-// arrays and primitives.
-std::string className(jvmtiEnv* jvmti, jclass klass);
 
 }  // namespace Quorvane::Instrument

@@ -23,10 +23,6 @@ struct Refusal {
     std::string reason;  // the error's JVMTI name
 };
 
-// The JVMTI name of an error (JVMTI_ERROR_INVALID_CLASS, ...) as the VM
-// gives it, or "JVMTI error <number>" when it gives none.
-std::string errorName(jvmtiEnv* jvmti, jvmtiError error);
-
 // Retransforms the classes (references the caller keeps): one batch for the
 // VM, and when the VM refuses it, each half on its own, down to single
 // classes, so that one bad class never stops the others. Classes of the

@@ -11,7 +11,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # The sanitizer and fuzzer stages each have a time bound, so that a hang
 # fails CI instead of eating its budget. They use clang, in build folders of
 # their own.
-native_test_targets=(quorvane_native_tests quorvane_init_tests quorvane_log_start_tests quorvane_detach_tests)
+native_test_targets=(quorvane_native_tests quorvane_hook_route_tests quorvane_init_tests quorvane_log_start_tests
+  quorvane_detach_tests)
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1

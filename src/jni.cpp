@@ -6,27 +6,25 @@
 
 #include "Logger.hpp"
 #include "global.hpp"
+#include "jvm/Strings.hpp"
 #include "natives.hpp"
 
 using Quorvane::Services::Remapper;
 
 namespace {
 
-// Copies a Java string's modified UTF-8 into out and releases the characters
-// at once, before the caller touches the registry. False on a null string or
-// a failed conversion; an exception the VM raised with it stays pending for
-// the Java caller.
-bool copyName(JNIEnv* env, jstring name, std::string& out) {
-    if (name == nullptr) {
-        return false;
+// One filter edit by name: the characters are copied and released before the
+// registry is touched. False, with nothing changed, for a null name or one
+// the VM could not give (its exception then stays pending for the caller).
+template <typename Edit>
+jboolean editByName(JNIEnv* env, jstring name, Edit edit, const char* line) {
+    std::string entry;
+    if (!Quorvane::Jvm::copyString(env, name, entry)) {
+        return JNI_FALSE;
     }
-    const char* chars = env->GetStringUTFChars(name, nullptr);
-    if (chars == nullptr) {
-        return false;
-    }
-    out.assign(chars);
-    env->ReleaseStringUTFChars(name, chars);
-    return true;
+    edit(Remapper::getInstance(), std::move(entry));
+    Logger::get()->debug(line);
+    return JNI_TRUE;
 }
 
 }  // namespace
@@ -34,43 +32,23 @@ bool copyName(JNIEnv* env, jstring name, std::string& out) {
 extern "C" {  // keeps the JNI names even where a declaration is missing
 
 JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_addInclude(JNIEnv* env, jclass, jstring name) {
-    std::string s;
-    if (!copyName(env, name, s)) {
-        return JNI_FALSE;
-    }
-    Remapper::getInstance().addInclude(std::move(s));
-    Logger::get()->debug("[Quorvane] addInclude");
-    return JNI_TRUE;
+    return editByName(env, name, [](Remapper& r, std::string entry) { r.addInclude(std::move(entry)); },
+                      "[Quorvane] addInclude");
 }
 
 JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_addExclude(JNIEnv* env, jclass, jstring name) {
-    std::string s;
-    if (!copyName(env, name, s)) {
-        return JNI_FALSE;
-    }
-    Remapper::getInstance().addExclude(std::move(s));
-    Logger::get()->debug("[Quorvane] addExclude");
-    return JNI_TRUE;
+    return editByName(env, name, [](Remapper& r, std::string entry) { r.addExclude(std::move(entry)); },
+                      "[Quorvane] addExclude");
 }
 
 JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_removeInclude(JNIEnv* env, jclass, jstring name) {
-    std::string s;
-    if (!copyName(env, name, s)) {
-        return JNI_FALSE;
-    }
-    Remapper::getInstance().removeInclude(s);
-    Logger::get()->debug("[Quorvane] removeInclude");
-    return JNI_TRUE;
+    return editByName(env, name, [](Remapper& r, const std::string& entry) { r.removeInclude(entry); },
+                      "[Quorvane] removeInclude");
 }
 
 JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_removeExclude(JNIEnv* env, jclass, jstring name) {
-    std::string s;
-    if (!copyName(env, name, s)) {
-        return JNI_FALSE;
-    }
-    Remapper::getInstance().removeExclude(s);
-    Logger::get()->debug("[Quorvane] removeExclude");
-    return JNI_TRUE;
+    return editByName(env, name, [](Remapper& r, const std::string& entry) { r.removeExclude(entry); },
+                      "[Quorvane] removeExclude");
 }
 
 JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_clearIncludes(JNIEnv*, jclass) {

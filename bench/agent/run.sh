@@ -8,7 +8,7 @@
 #   BENCH_CPUS4  CPUs for the 4-thread JVMs (default: all)
 #   JAVA         the java launcher (default: java on the PATH)
 #   OTHER_LIB    a folder with another build of libquorvane.so (e.g. before a
-#                change), measured as Cx and Dx in the same run
+#                change), measured as Cx, Dx, QBx and Ix in the same run
 #   CONFIGS      measure only these configurations (comma separated, e.g.
 #                BR,QC,QB,QD), with the floors they need
 set -euo pipefail

@@ -93,8 +93,8 @@ private:
     std::mutex mutex_;
     std::unique_ptr<spdlog::formatter> formatter_;
     std::FILE* stream_ = nullptr;
-    // The stream's buffer in block mode, kept across rotations; buffered_ of
-    // its bytes are not written yet.
+    // The block in block mode (the stream takes no line then), kept across
+    // rotations; buffered_ of its bytes are not written yet.
     std::vector<char> block_;
     std::size_t buffered_ = 0;
     // The current file's size as far as this sink knows: what it wrote.
@@ -105,5 +105,16 @@ private:
     RotationErrors rotationErrors_;
     Report pending_;  // the start's failed rotation, reported after the first line
 };
+
+namespace detail {
+// How many bytes of data (whole lines) to write in one call at offset of a
+// file with pages of page bytes. A process killed while it writes loses what
+// the kernel has not copied yet, and the kernel cuts a write short only at a
+// page boundary of the file (it looks for a fatal signal before each page):
+// so a piece never crosses a boundary unless it is a single line, and a
+// kill -9 leaves whole lines, unless it lands in the instant the kernel
+// copies the one line that crosses a boundary. Two pieces a page at most.
+std::size_t wholeLinesPiece(const char* data, std::size_t size, std::size_t offset, std::size_t page);
+}  // namespace detail
 
 }  // namespace Logger

@@ -30,7 +30,8 @@ repo=$prefix/share/maven-repo/$maven
 sources=$("$jar_tool" tf "$repo/quorvane-$version-sources.jar")
 grep -qx "qv/vantrel/quorvane/Quorvane.java" <<<"$sources" || fail "the sources jar has no Quorvane.java"
 javadoc=$("$jar_tool" tf "$repo/quorvane-$version-javadoc.jar")
-grep -qx "qv/vantrel/quorvane/Quorvane.html" <<<"$javadoc" || fail "the javadoc jar has no page for Quorvane"
+grep -qx "qv.vantrel.quorvane/qv/vantrel/quorvane/Quorvane.html" <<<"$javadoc" \
+  || fail "the javadoc jar has no page for Quorvane in its module"
 entries=$("$jar_tool" tf "$prefix/share/java/quorvane.jar")
 for platform in $platforms; do
   grep -qx "native/$platform/libquorvane.so" <<<"$entries" || fail "the installed jar has no native/$platform/libquorvane.so"
@@ -41,8 +42,12 @@ grep -q "<groupId>qv.vantrel</groupId>" "$pom" && grep -q "<artifactId>quorvane<
 mkdir -p "$work/unpacked" && (cd "$work/unpacked" && "$jar_tool" xf "$prefix/share/java/quorvane.jar" META-INF)
 cmp -s "$pom" "$work/unpacked/META-INF/maven/qv.vantrel/quorvane/pom.xml" \
   || fail "the installed pom differs from the one inside the jar"
-grep -q "^Automatic-Module-Name: qv.vantrel.quorvane" "$work/unpacked/META-INF/MANIFEST.MF" \
-  || fail "the jar's manifest names no automatic module"
+# An explicit module that exports the API and keeps the Instrumentation's implementation.
+module=$("$jar_tool" --describe-module --file "$prefix/share/java/quorvane.jar")
+grep -q "^qv.vantrel.quorvane jar:" <<<"$module" && ! grep -q "automatic" <<<"$module" \
+  || fail "the jar is not the explicit module qv.vantrel.quorvane: $module"
+[ "$(grep '^exports ' <<<"$module" | sort | tr '\n' ' ')" = "exports qv.vantrel.quorvane exports qv.vantrel.quorvane.remapper " ] \
+  || fail "the module exports other than the API: $module"
 
 # The installed jar, through its link, with nothing on java.library.path.
 mkdir -p "$work/run" "$work/empty" && cd "$work/run" || exit 2

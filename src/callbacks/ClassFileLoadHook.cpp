@@ -6,15 +6,13 @@
 #include "Logger.hpp"
 #include "ReplacedClasses.hpp"
 #include "global.hpp"
+#include "jvm/LocalFrames.hpp"
+#include "jvm/SharedNames.hpp"
+#include "jvm/UpcallTarget.hpp"
 
 using Quorvane::Services::Remapper;
 
 namespace {
-
-// The Java side's own package, never remapped (keep in sync with the Java
-// side): remapping Remap itself, or anything it loads, would recurse.
-constexpr char own_package[] = "qv/vantrel/quorvane/";
-constexpr std::size_t own_package_len = sizeof(own_package) - 1;
 
 // The VM reports a class that is already being loaded on the same thread by
 // throwing this; were its own remap running at that moment, creating the error
@@ -63,21 +61,10 @@ const char* unchanged(jclass class_being_redefined) {
     return class_being_redefined == nullptr ? ", loaded unchanged: " : ", left unchanged: ";
 }
 
-// Keeps the Remap declarations from being released by a detach for the rest
-// of the remap path (see Remapper::enterRemap).
-class RemapInUse {
-public:
-    RemapInUse(Remapper& remapper, JNIEnv* env) : remapper_(remapper), env_(env), entered_(remapper.enterRemap()) {}
-    RemapInUse(const RemapInUse&) = delete;
-    RemapInUse& operator=(const RemapInUse&) = delete;
-    ~RemapInUse() { remapper_.leaveRemap(env_); }
-    bool entered() const { return entered_; }
-
-private:
-    Remapper& remapper_;
-    JNIEnv* env_;
-    bool entered_;
-};
+// The local references the remap path makes: the name, the bytes, the result.
+// They live in a frame of their own, popped on every path out of the hook
+// (after the result's elements are released).
+constexpr jint remap_local_refs = 3;
 
 }  // namespace
 
@@ -96,14 +83,14 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass clas
     if (!remapper.isInit()) {
         return;
     }
-    if (std::strncmp(name, own_package, own_package_len) == 0) {
+    if (Quorvane::Jvm::isOwnPackage(name)) {
         return;
     }
     if (!remapper.shouldRemap(std::string_view(name))) {
         Logger::line(spdlog::level::trace, "[Quorvane] Skipped by filter: ", Logger::ClassName{name});
         return;
     }
-    const RemapInUse inUse(remapper, jni_env);
+    const Quorvane::Jvm::UpcallTarget::Use inUse(remapper.remapUpcall(), jni_env);
     if (!inUse.entered()) {
         return;  // detached since the check above
     }
@@ -131,6 +118,12 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass clas
     }
 
     JNIEnv* env = jni_env;
+    const Quorvane::Jvm::LocalFrame frame(env, remap_local_refs);
+    if (!frame.pushed()) {
+        env->ExceptionClear();
+        Logger::line(spdlog::level::err, "[Quorvane] No memory for the local references of: ", Logger::ClassName{name});
+        return;
+    }
     jstring jClassName = env->NewStringUTF(name);
     if (jClassName == nullptr) {
         if (env->ExceptionCheck()) {
@@ -145,7 +138,6 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass clas
         if (env->ExceptionCheck()) {
             env->ExceptionClear();
         }
-        env->DeleteLocalRef(jClassName);
         Logger::get()->error("[Quorvane] Failed to create classBytes jbyteArray");
         return;
     }
@@ -153,8 +145,6 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass clas
     env->SetByteArrayRegion(jClassBytes, 0, class_data_len, reinterpret_cast<const jbyte*>(classbytes));
     if (env->ExceptionCheck()) {
         env->ExceptionClear();
-        env->DeleteLocalRef(jClassName);
-        env->DeleteLocalRef(jClassBytes);
         Logger::get()->error("[Quorvane] Failed to fill classBytes");
         return;
     }
@@ -168,11 +158,6 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass clas
     if (env->ExceptionCheck() || jResult == nullptr) {
         // A throwing remap must not surface in the code that triggered the load.
         env->ExceptionClear();
-        env->DeleteLocalRef(jClassName);
-        env->DeleteLocalRef(jClassBytes);
-        if (jResult != nullptr) {
-            env->DeleteLocalRef(jResult);
-        }
         Logger::line(spdlog::level::warn, "[Quorvane] Remap returned null/exception for: ", Logger::ClassName{name});
         return;
     }
@@ -180,9 +165,6 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass clas
     const jint newLen = env->GetArrayLength(jResult);
     jbyte* newBytes = env->GetByteArrayElements(jResult, nullptr);
     if (newBytes == nullptr) {
-        env->DeleteLocalRef(jClassName);
-        env->DeleteLocalRef(jClassBytes);
-        env->DeleteLocalRef(jResult);
         return;
     }
 
@@ -203,7 +185,4 @@ void JNICALL ClassFileLoadHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass clas
     }
 
     env->ReleaseByteArrayElements(jResult, newBytes, JNI_ABORT);
-    env->DeleteLocalRef(jClassName);
-    env->DeleteLocalRef(jClassBytes);
-    env->DeleteLocalRef(jResult);
 }

@@ -2,15 +2,16 @@
 #include <jni.h>
 #include <jvmti.h>
 
-#include <cstring>
 #include <memory>
 #include <mutex>
 
 #include "Instrument.hpp"
 #include "Logger.hpp"
 #include "callbacks.hpp"
-#include "entry.hpp"
+#include "AgentEnvironment.hpp"
 #include "global.hpp"
+#include "jvm/Environment.hpp"
+#include "jvm/SharedNames.hpp"
 #include "natives.hpp"
 
 using Quorvane::Services::Remapper;
@@ -77,7 +78,7 @@ bool cacheRemapDeclarations(JNIEnv* env) {
 void reportDetachedBeforeLog() {
     spdlog::logger once("", std::make_shared<spdlog::sinks::stderr_color_sink_mt>());
     once.set_pattern("[%Y-%m-%d %T] [%^%l%$] %v", spdlog::pattern_time_type::local);
-    once.error("[Quorvane] initNative: this copy of Quorvane was detached before its log started");
+    once.error("[Quorvane] initNative: {} before its log started", Quorvane::Jvm::detached_message);
 }
 
 }  // namespace
@@ -91,12 +92,12 @@ extern "C" JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_initNati
         return JNI_FALSE;
     }
 
-    Logger::init("libagent.log", spdlog::level::trace);
+    Logger::init(Logger::default_file_name, Logger::default_level);
     Logger::get()->info("[Quorvane] Initializing Quorvane...");
     Logger::reportSettingProblems();
 
     if (remapper.isDetached()) {
-        Logger::get()->error("[Quorvane] initNative: this copy of Quorvane was detached");
+        Logger::get()->error("[Quorvane] initNative: {}", Quorvane::Jvm::detached_message);
         return JNI_FALSE;
     }
 
@@ -108,23 +109,19 @@ extern "C" JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_initNati
     }
 
     if (agent_env == nullptr) {
-        jvmtiEnv* jvmti = nullptr;
-        const jint err = vm->GetEnv(reinterpret_cast<void**>(&jvmti), JVMTI_VERSION_1_2);
-        if (err != JNI_OK || jvmti == nullptr) {
+        jint err = JNI_OK;
+        jvmtiEnv* jvmti = Quorvane::Jvm::newEnvironment(vm, JVMTI_VERSION_1_2, err);
+        if (jvmti == nullptr) {
             Logger::get()->error("[Quorvane] Failed to get JVMTI environment, error: {}", static_cast<int>(err));
             return JNI_FALSE;
         }
         agent_env = jvmti;
     }
 
-    jvmtiCapabilities capabilities;
-    std::memset(&capabilities, 0, sizeof(capabilities));
-    capabilities.can_get_bytecodes = 1;
-    capabilities.can_redefine_classes = 1;
-    capabilities.can_redefine_any_class = 1;
-    capabilities.can_retransform_classes = 1;
-    capabilities.can_retransform_any_class = 1;
-    capabilities.can_generate_all_class_hook_events = 1;
+    Quorvane::Jvm::Abilities abilities;
+    abilities.retransform = true;
+    abilities.bytecodes = true;
+    const jvmtiCapabilities capabilities = Quorvane::Jvm::capabilitiesFor(abilities);
     jvmtiError result = agent_env->AddCapabilities(&capabilities);
     if (result != JVMTI_ERROR_NONE) {
         Logger::get()->error("[Quorvane] Could not add JVMTI capabilities: {}", static_cast<int>(result));
@@ -132,16 +129,13 @@ extern "C" JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_initNati
     }
     Logger::get()->info("[Quorvane] Added JVMTI capabilities");
 
-    jvmtiEventCallbacks callbacks;
-    std::memset(&callbacks, 0, sizeof(callbacks));
-    callbacks.ClassFileLoadHook = &ClassFileLoadHook;
-    result = agent_env->SetEventCallbacks(&callbacks, static_cast<jint>(sizeof(callbacks)));
+    result = Quorvane::Jvm::installHook(agent_env, &ClassFileLoadHook);
     if (result != JVMTI_ERROR_NONE) {
         Logger::get()->error("[Quorvane] Could not set JVMTI event callbacks: {}", static_cast<int>(result));
         return JNI_FALSE;
     }
 
-    result = agent_env->SetEventNotificationMode(JVMTI_ENABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+    result = Quorvane::Jvm::enableHook(agent_env, true);
     if (result != JVMTI_ERROR_NONE) {
         Logger::get()->error("[Quorvane] Could not enable JVMTI event notifications: {}", static_cast<int>(result));
         return JNI_FALSE;
@@ -168,8 +162,7 @@ extern "C" JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_detach(JNIEn
     }
     remapper.detach(env);
     if (agent_env != nullptr) {
-        const jvmtiError result =
-            agent_env->SetEventNotificationMode(JVMTI_DISABLE, JVMTI_EVENT_CLASS_FILE_LOAD_HOOK, nullptr);
+        const jvmtiError result = Quorvane::Jvm::enableHook(agent_env, false);
         if (result != JVMTI_ERROR_NONE) {
             // The hook stays inert all the same: it checks the flag first.
             Logger::get()->error("[Quorvane] Could not disable JVMTI event notifications: {}",

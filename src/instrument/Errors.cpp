@@ -3,12 +3,11 @@
 #include <jni.h>
 #include <jvmti.h>
 
-#include <cstring>
 #include <string>
 
 #include "Instrument.hpp"
-#include "JvmtiString.hpp"
-#include "Retransform.hpp"
+#include "jvm/Exceptions.hpp"
+#include "jvm/JvmtiString.hpp"
 
 namespace Quorvane::Instrument {
 
@@ -70,54 +69,10 @@ ErrorMapping mapError(jvmtiError error) {
     }
 }
 
-void throwNew(JNIEnv* env, const char* exceptionClass, const std::string& message) {
-    jclass type = env->FindClass(exceptionClass);
-    if (type != nullptr) {
-        env->ThrowNew(type, message.c_str());
-        env->DeleteLocalRef(type);
-    }
-    // Otherwise the VM's own error for the lookup is pending and reaches the
-    // caller just the same.
-}
-
 void throwError(JNIEnv* env, jvmtiEnv* jvmti, jvmtiError error, const std::string& subject) {
     const ErrorMapping mapping = mapError(error);
-    throwNew(env, mapping.exceptionClass,
-             "Could not " + subject + ": " + mapping.what + " (" + Retransform::errorName(jvmti, error) + ")");
-}
-
-std::string className(jvmtiEnv* jvmti, jclass klass) {
-    Quorvane::JvmtiString signature(jvmti);
-    if (klass == nullptr || jvmti->GetClassSignature(klass, signature.out(), nullptr) != JVMTI_ERROR_NONE ||
-        signature.get() == nullptr) {
-        return "(a class the VM gave no name for)";
-    }
-    const std::size_t length = std::strlen(signature.get());
-    if (length >= 3 && signature.get()[0] == 'L' && signature.get()[length - 1] == ';') {
-        return std::string(signature.get() + 1, length - 2);
-    }
-    switch (signature.get()[0]) {  // primitives, as Java names them
-        case 'Z':
-            return length == 1 ? "boolean" : signature.get();
-        case 'B':
-            return length == 1 ? "byte" : signature.get();
-        case 'C':
-            return length == 1 ? "char" : signature.get();
-        case 'S':
-            return length == 1 ? "short" : signature.get();
-        case 'I':
-            return length == 1 ? "int" : signature.get();
-        case 'J':
-            return length == 1 ? "long" : signature.get();
-        case 'F':
-            return length == 1 ? "float" : signature.get();
-        case 'D':
-            return length == 1 ? "double" : signature.get();
-        case 'V':
-            return length == 1 ? "void" : signature.get();
-        default:
-            return signature.get();
-    }
+    Jvm::throwNew(env, mapping.exceptionClass,
+                  "Could not " + subject + ": " + mapping.what + " (" + Jvm::errorName(jvmti, error) + ")");
 }
 
 }  // namespace Quorvane::Instrument

@@ -9,15 +9,13 @@
 
 #include "Instrument.hpp"
 #include "Logger.hpp"
+#include "jvm/LocalFrames.hpp"
+#include "jvm/SharedNames.hpp"
+#include "jvm/UpcallTarget.hpp"
 
 namespace Quorvane::Instrument {
 
 namespace {
-
-// The Java side's own package is never shown (keep in sync with the hook of
-// Remap and with the Java side).
-constexpr char own_package[] = "qv/vantrel/quorvane/";
-constexpr std::size_t own_package_len = sizeof(own_package) - 1;
 
 // Local references one run of the hook makes: module, name, bytes, result.
 // The hook nests on a thread (a transformer loads a class, which loads
@@ -36,20 +34,6 @@ public:
     Transforming(const Transforming&) = delete;
     Transforming& operator=(const Transforming&) = delete;
     ~Transforming() { transforming = false; }
-};
-
-// Keeps the upcall's declarations alive until the hook is done (enterHook).
-class HookInUse {
-public:
-    explicit HookInUse(JNIEnv* env) : env_(env), entered_(enterHook()) {}
-    HookInUse(const HookInUse&) = delete;
-    HookInUse& operator=(const HookInUse&) = delete;
-    ~HookInUse() { leaveHook(env_); }
-    bool entered() const { return entered_; }
-
-private:
-    JNIEnv* env_;
-    bool entered_;
 };
 
 // The module the class is defined in: the redefined class's own, else the
@@ -140,40 +124,41 @@ void JNICALL InstrumentHook(jvmtiEnv* jvmti_env, JNIEnv* jni_env, jclass class_b
         new_class_data_len == nullptr || new_classbytes == nullptr || transforming) {
         return;
     }
-    if (name != nullptr && std::strncmp(name, own_package, own_package_len) == 0) {
+    if (name != nullptr && Jvm::isOwnPackage(name)) {
         return;
     }
-    const HookInUse inUse(jni_env);
-    jclass manager = managerClass();
-    jmethodID transform = transformMethod();
+    Jvm::UpcallTarget& target = transformerManager();
+    const Jvm::UpcallTarget::Use inUse(target, jni_env);
+    jclass manager = target.targetClass();
+    jmethodID transform = target.method();
     if (!inUse.entered() || manager == nullptr || transform == nullptr) {
         return;  // detached
     }
     JNIEnv* env = jni_env;
-    if (env->PushLocalFrame(hook_local_refs) != JNI_OK) {
+    const Jvm::LocalFrame frame(env, hook_local_refs);
+    if (!frame.pushed()) {
         env->ExceptionClear();
         return;
     }
     jbyteArray result = callTransformers(jvmti_env, env, manager, transform, class_being_redefined, loader, name,
                                          protection_domain, class_data_len, classbytes);
-    if (result != nullptr) {
-        const jint newLength = env->GetArrayLength(result);
-        unsigned char* buffer = nullptr;
-        if (jvmti_env->Allocate(newLength, &buffer) != JVMTI_ERROR_NONE) {
-            Logger::line(spdlog::level::err, "[Quorvane] Instrumentation: no memory for the new class file of ",
-                         Logger::ClassName{name != nullptr ? name : "a class without a name"},
-                         ", which loads unchanged");
-        } else {
-            // Allocate may answer 0 bytes with a null pointer; the VM then
-            // refuses the empty class file as it refuses any broken one.
-            if (newLength > 0) {
-                env->GetByteArrayRegion(result, 0, newLength, reinterpret_cast<jbyte*>(buffer));
-            }
-            *new_class_data_len = newLength;
-            *new_classbytes = buffer;
-        }
+    if (result == nullptr) {
+        return;
     }
-    env->PopLocalFrame(nullptr);
+    const jint newLength = env->GetArrayLength(result);
+    unsigned char* buffer = nullptr;
+    if (jvmti_env->Allocate(newLength, &buffer) != JVMTI_ERROR_NONE) {
+        Logger::line(spdlog::level::err, "[Quorvane] Instrumentation: no memory for the new class file of ",
+                     Logger::ClassName{name != nullptr ? name : "a class without a name"}, ", which loads unchanged");
+        return;
+    }
+    // Allocate may answer 0 bytes with a null pointer; the VM then refuses the
+    // empty class file as it refuses any broken one.
+    if (newLength > 0) {
+        env->GetByteArrayRegion(result, 0, newLength, reinterpret_cast<jbyte*>(buffer));
+    }
+    *new_class_data_len = newLength;
+    *new_classbytes = buffer;
 }
 
 }  // namespace Quorvane::Instrument

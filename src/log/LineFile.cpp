@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -36,12 +37,51 @@ std::FILE* openAppending(const std::string& name, bool empty, int& error) {
     return stream;
 }
 
+// Writes data (whole lines) at the end of the file fd, in the pieces
+// wholeLinesPiece cuts. Returns 0, or the errno of a failed write (what was
+// not written then is dropped, as the C library's buffer drops it).
+int writeWholeLines(int fd, const char* data, std::size_t size) {
+    static const std::size_t page = ::sysconf(_SC_PAGESIZE) > 0 ? static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) : 4096;
+    struct stat file {};
+    std::size_t offset = ::fstat(fd, &file) == 0 ? static_cast<std::size_t>(file.st_size) : 0;
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t piece = detail::wholeLinesPiece(data + done, size - done, offset, page);
+        for (std::size_t written = 0; written < piece;) {
+            const ssize_t wrote = ::write(fd, data + done + written, piece - written);
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote <= 0) {
+                return wrote < 0 ? errno : EIO;
+            }
+            written += static_cast<std::size_t>(wrote);
+        }
+        done += piece;
+        offset += piece;
+    }
+    return 0;
+}
+
 std::size_t sizeOf(std::FILE* stream) {
     struct stat file {};
     return ::fstat(::fileno(stream), &file) == 0 ? static_cast<std::size_t>(file.st_size) : 0;
 }
 
 }  // namespace
+
+namespace detail {
+
+std::size_t wholeLinesPiece(const char* data, std::size_t size, std::size_t offset, std::size_t page) {
+    const std::size_t room = std::min(page - offset % page, size);
+    // The lines that fit before the boundary, or else the one that crosses it.
+    if (const void* lastEnd = ::memrchr(data, '\n', room)) {
+        return static_cast<std::size_t>(static_cast<const char*>(lastEnd) - data) + 1;
+    }
+    const void* end = std::memchr(data + room, '\n', size - room);
+    return end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - data) + 1 : size;
+}
+
+}  // namespace detail
 
 LineFileSink::LineFileSink(Options options)
     : options_(std::move(options)),
@@ -56,7 +96,6 @@ LineFileSink::LineFileSink(Options options)
     }
     if (options_.blockSize > 0) {
         block_.resize(options_.blockSize);
-        std::setvbuf(stream_, block_.data(), _IOFBF, block_.size());
     }
     size_ = sizeOf(stream_);
     if (rotates() && !options_.append && size_ > 0) {
@@ -71,23 +110,28 @@ LineFileSink::~LineFileSink() {
     }
 }
 
-// Appends a line to the stream. In block mode a line that would not fit in
-// what is left of the block first sends the block (see writeAfterBlock), so
-// that every write call ends with a whole line.
+// Appends a line: to the block in block mode, where a line that would not
+// fit in what is left of it first sends the block (see writeAfterBlock);
+// otherwise to the stream, which the logger flushes line by line.
 inline LineFileSink::Failure LineFileSink::write(const char* data, std::size_t size) {
+    if (block_.empty()) {
+        size_ += size;
+        if (std::fwrite(data, 1, size, stream_) != size) {
+            return Failure{write_failed, errno};
+        }
+        return Failure{};
+    }
     if (buffered_ + size > blockLimit_) {
         return writeAfterBlock(data, size);
     }
+    std::memcpy(block_.data() + buffered_, data, size);
     buffered_ += size;
     size_ += size;
-    if (std::fwrite(data, 1, size, stream_) != size) {
-        return Failure{write_failed, errno};
-    }
     return Failure{};
 }
 
 // Sends the block, then the line: into the emptied block, or, longer than a
-// block, straight to the file in a call of its own.
+// block, straight to the file.
 LineFileSink::Failure LineFileSink::writeAfterBlock(const char* data, std::size_t size) {
     const Failure failure = writeBlock();
     if (failure.error != 0) {
@@ -96,19 +140,9 @@ LineFileSink::Failure LineFileSink::writeAfterBlock(const char* data, std::size_
     if (size <= blockLimit_) {
         return write(data, size);
     }
-    const int fd = ::fileno(stream_);
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t wrote = ::write(fd, data + done, size - done);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            return Failure{write_failed, wrote < 0 ? errno : EIO};
-        }
-        done += static_cast<std::size_t>(wrote);
-        size_ += static_cast<std::size_t>(wrote);
-    }
-    return Failure{};
+    size_ += size;
+    const int error = writeWholeLines(::fileno(stream_), data, size);
+    return error != 0 ? Failure{write_failed, error} : Failure{};
 }
 
 void LineFileSink::log(const spdlog::details::log_msg& msg) {
@@ -227,9 +261,6 @@ LineFileSink::Report LineFileSink::rotateNow() {
     }
     std::fclose(stream_);  // flushed already: closing writes nothing
     stream_ = next;
-    if (!block_.empty()) {
-        std::setvbuf(stream_, block_.data(), _IOFBF, block_.size());
-    }
     buffered_ = 0;
     size_ = sizeOf(stream_);
     waiting_ = false;
@@ -242,13 +273,17 @@ LineFileSink::Report LineFileSink::failedRotation(std::chrono::steady_clock::tim
     return Report{spdlog::level::err, rotationErrors_.failed(now, options_.name, why)};
 }
 
-// Sends what the stream holds to the file (in block mode, whole lines).
+// Sends what the block or the stream holds to the file.
 LineFileSink::Failure LineFileSink::writeBlock() {
-    buffered_ = 0;  // the C library drops what it could not write
-    if (std::fflush(stream_) != 0) {
-        return Failure{flush_failed, errno};
+    if (block_.empty()) {
+        if (std::fflush(stream_) != 0) {
+            return Failure{flush_failed, errno};
+        }
+        return Failure{};
     }
-    return Failure{};
+    const std::size_t pending = std::exchange(buffered_, 0);
+    const int error = writeWholeLines(::fileno(stream_), block_.data(), pending);
+    return error != 0 ? Failure{flush_failed, error} : Failure{};
 }
 
 }  // namespace Logger

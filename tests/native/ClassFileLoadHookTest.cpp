@@ -1,7 +1,10 @@
 // The class-file-load hook against fake JNI and JVMTI environments: one row
 // per path through it, each checked for its log line, its out-parameters, the
 // exception state it leaves, the references and elements it gives back, and
-// what the Java remap method received.
+// what the Java remap method received. The faults both routes meet (no byte
+// array, the upcall throwing or giving nothing, no memory for the new class
+// file, a detach in flight) are rows of HookRoutesTest, beside the
+// Instrumentation's hook.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -98,7 +101,6 @@ std::vector<HookCase> hookCases() {
         r.jniUsed = false;
         r.remapCalled = false;
     };
-    const LogLine remapWarning{spdlog::level::warn, "[Quorvane] Remap returned null/exception for: com/example/Widget"};
 
     for (auto [label, bad] :
          {std::pair{"nullName", BadArgument::nullName}, std::pair{"nullJniEnv", BadArgument::nullJniEnv},
@@ -160,35 +162,11 @@ std::vector<HookCase> hookCases() {
         r.log = LogLine{spdlog::level::err, "[Quorvane] Failed to create className jstring"};
         r.remapCalled = false;
     }
-    for (auto [label, outcome] : {std::pair{"byteArrayNotCreatedRaising", Outcome::failRaising},
-                                  std::pair{"byteArrayNotCreated", Outcome::fail}}) {
-        HookCase& r = row(label);
-        r.newByteArray = outcome;
-        r.log = LogLine{spdlog::level::err, "[Quorvane] Failed to create classBytes jbyteArray"};
-        r.remapCalled = false;
-    }
     {
         HookCase& r = row("byteArrayNotFilled");
         r.setRegionRaises = true;
         r.log = LogLine{spdlog::level::err, "[Quorvane] Failed to fill classBytes"};
         r.remapCalled = false;
-    }
-    {
-        HookCase& r = row("remapThrew");
-        r.remap = RemapBehaviour::throwException;
-        r.log = remapWarning;
-    }
-    {
-        // A result that comes with a pending exception is not used, and its
-        // reference is still given back.
-        HookCase& r = row("remapThrewWithResult");
-        r.remap = RemapBehaviour::throwWithResult;
-        r.log = remapWarning;
-    }
-    {
-        HookCase& r = row("remapReturnedNull");
-        r.remap = RemapBehaviour::returnNull;
-        r.log = remapWarning;
     }
     {
         // The one path that neither logs nor clears what the VM raised.
@@ -199,12 +177,6 @@ std::vector<HookCase> hookCases() {
     {
         HookCase& r = row("elementsUnavailable");
         r.elements = Outcome::fail;
-    }
-    {
-        HookCase& r = row("allocationFailed");
-        r.allocateFails = true;
-        r.log = LogLine{spdlog::level::err, "[Quorvane] Failed to allocate buffer for: com/example/Widget"};
-        r.elementsReleased = true;
     }
     {
         HookCase& r = row("success");

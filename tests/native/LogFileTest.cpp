@@ -488,6 +488,58 @@ TEST(LineFileSink, BlocksHoldWholeLinesOnly) {
     EXPECT_EQ(contents(name), expected);
 }
 
+// How a block is cut into write calls: a piece ends with a whole line and
+// crosses a page boundary of the file only when it is a single line, since a
+// kill -9 can cut a write short at any boundary it crosses.
+TEST(WholeLinesPiece, CrossesAPageBoundaryOnlyWithASingleLine) {
+    struct Row {
+        const char* label;
+        std::string data;
+        std::size_t offset;
+        std::size_t expected;
+    };
+    constexpr std::size_t page = 8;
+    const Row rows[] = {
+        {"everything fits before the boundary", "aa\nbb\n", 0, 6},
+        {"up to the line that would cross", "aaa\nbbbbbb\n", 0, 4},
+        {"a line longer than the room goes alone", "aaaaaaaaaa\nb\n", 0, 11},
+        {"one byte before a boundary: the line that crosses", "aa\nbb\n", 7, 3},
+        {"at a boundary: a page of room", "aaa\nbbb\ncc\n", 8, 8},
+        {"counted from the offset within its page", "aaa\nbbb\n", 13, 4},
+        {"no end of line: the rest", "abc", 0, 3},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(Logger::detail::wholeLinesPiece(row.data.data(), row.data.size(), row.offset, page), row.expected)
+            << row.label;
+    }
+
+    // Random lines at random offsets, cut as the sink cuts them.
+    std::srand(20261211);
+    for (int round = 0; round < 500; ++round) {
+        std::string data;
+        for (int line = std::rand() % 40; line >= 0; --line) {
+            data += std::string(static_cast<std::size_t>(std::rand() % 30), 'x') + "\n";
+        }
+        const std::size_t start = static_cast<std::size_t>(std::rand() % 100);
+        std::size_t offset = start;
+        std::size_t pieces = 0;
+        for (std::size_t done = 0; done < data.size(); ++pieces) {
+            const std::size_t piece = Logger::detail::wholeLinesPiece(data.data() + done, data.size() - done, offset, page);
+            ASSERT_GT(piece, 0U);
+            ASSERT_LE(done + piece, data.size());
+            const std::string text = data.substr(done, piece);
+            ASSERT_EQ(text.back(), '\n') << "round " << round << ": a piece ends inside a line";
+            const bool crosses = offset / page != (offset + piece - 1) / page;
+            if (crosses) {
+                ASSERT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << "round " << round << ": lines across a boundary";
+            }
+            done += piece;
+            offset += piece;
+        }
+        EXPECT_LE(pieces, 2 * ((start % page + data.size()) / page + 1)) << "two calls a page at most";
+    }
+}
+
 // Four threads writing while the file rotates and another flushes, as the
 // flusher does: every line once, each thread's in its order, every file whole
 // lines within the limit.

@@ -20,6 +20,7 @@
 #include "ReplacedClasses.hpp"
 #include "Retransform.hpp"
 #include "callbacks.hpp"
+#include "jvm/JvmtiString.hpp"
 #include "natives.hpp"
 
 // Heap allocations made on a thread while it counts them, through a global
@@ -116,7 +117,7 @@ TEST(RetransformErrorName, TheVmsNameOrTheNumber) {
         Vm vm;
         vm.jvmti.getErrorNameResult = row.getErrorName;
         vm.jvmti.errorNameGivesNull = row.givesNull;
-        EXPECT_EQ(Quorvane::Retransform::errorName(vm.jvmti.env(), row.error), row.expected);
+        EXPECT_EQ(Quorvane::Jvm::errorName(vm.jvmti.env(), row.error), row.expected);
         EXPECT_EQ(vm.jvmti.calls("GetErrorName"), 1);
         vm.expectClean();
     }

@@ -39,6 +39,19 @@ jbyteArray JNICALL jniNewByteArray(JNIEnv* env, jsize length) {
     return static_cast<jbyteArray>(fake.newLocalRef(object));
 }
 
+// Where a byte array's region starts, or null when it is empty or out of the
+// array's bounds (then with ArrayIndexOutOfBoundsException pending, as a real
+// VM would have it).
+unsigned char* byteRegion(FakeJni& fake, jbyteArray array, jsize start, jsize length) {
+    FakeJni::Object* object = fake.deref(array);
+    if (object == nullptr || start < 0 || length < 0 ||
+        static_cast<std::size_t>(start) + static_cast<std::size_t>(length) > object->bytes.size()) {
+        fake.exceptionPending = true;
+        return nullptr;
+    }
+    return length > 0 ? object->bytes.data() + start : nullptr;
+}
+
 void JNICALL jniSetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length, const jbyte* buf) {
     FakeJni& fake = FakeJni::of(env);
     const FakeJni::Call inCall = fake.record("SetByteArrayRegion");
@@ -46,21 +59,26 @@ void JNICALL jniSetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, j
         fake.exceptionPending = true;
         return;
     }
-    FakeJni::Object* object = fake.deref(array);
-    if (object == nullptr || start < 0 || length < 0 ||
-        static_cast<std::size_t>(start) + static_cast<std::size_t>(length) > object->bytes.size()) {
-        fake.exceptionPending = true;  // ArrayIndexOutOfBoundsException in a real VM
-        return;
-    }
-    if (length > 0) {
-        std::memcpy(object->bytes.data() + start, buf, static_cast<std::size_t>(length));
+    if (unsigned char* region = byteRegion(fake, array, start, length)) {
+        std::memcpy(region, buf, static_cast<std::size_t>(length));
     }
 }
 
 jobject JNICALL jniCallStaticObjectMethodV(JNIEnv* env, jclass clazz, jmethodID method, va_list args) {
     FakeJni& fake = FakeJni::of(env);
     const FakeJni::Call inCall = fake.record("CallStaticObjectMethodV");
+    // Remap.remap(name, bytes), or TransformerManager.transform(retransformable,
+    // module, loader, name, redefined, domain, bytes).
+    if (method == fake.transformersMethod) {
+        (void)va_arg(args, int);      // the jboolean, promoted
+        (void)va_arg(args, jobject);  // module
+        (void)va_arg(args, jobject);  // loader
+    }
     auto name = va_arg(args, jstring);
+    if (method == fake.transformersMethod) {
+        (void)va_arg(args, jclass);   // redefined
+        (void)va_arg(args, jobject);  // domain
+    }
     auto bytes = va_arg(args, jbyteArray);
 
     RemapCall call;
@@ -115,6 +133,14 @@ jsize JNICALL jniGetArrayLength(JNIEnv* env, jarray array) {
         return 0;
     }
     return static_cast<jsize>(object->isObjectArray ? object->elements.size() : object->bytes.size());
+}
+
+void JNICALL jniGetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length, jbyte* buf) {
+    FakeJni& fake = FakeJni::of(env);
+    const FakeJni::Call inCall = fake.record("GetByteArrayRegion");
+    if (const unsigned char* region = byteRegion(fake, array, start, length)) {
+        std::memcpy(buf, region, static_cast<std::size_t>(length));
+    }
 }
 
 jbyte* JNICALL jniGetByteArrayElements(JNIEnv* env, jbyteArray array, jboolean* isCopy) {
@@ -441,6 +467,13 @@ jvmtiError JNICALL jvmtiGetClassSignature(jvmtiEnv* env, jclass klass, char** si
 }
 
 // All or nothing, as the VM does: the first class with a refusal fails the batch.
+// Every package is in the loader's unnamed module: no named module to give.
+jvmtiError JNICALL jvmtiGetNamedModule(jvmtiEnv* env, jobject /*loader*/, const char* /*package*/, jobject* module) {
+    FakeJvmti::of(env).record("GetNamedModule");
+    *module = nullptr;
+    return JVMTI_ERROR_NONE;
+}
+
 jvmtiError JNICALL jvmtiRetransformClasses(jvmtiEnv* env, jint count, const jclass* classes) {
     FakeJvmti& fake = FakeJvmti::of(env);
     fake.record("RetransformClasses");
@@ -491,6 +524,7 @@ FakeJni::FakeJni() {
     table_.SetByteArrayRegion = &jniSetByteArrayRegion;
     table_.CallStaticObjectMethodV = &jniCallStaticObjectMethodV;
     table_.GetArrayLength = &jniGetArrayLength;
+    table_.GetByteArrayRegion = &jniGetByteArrayRegion;
     table_.GetByteArrayElements = &jniGetByteArrayElements;
     table_.ReleaseByteArrayElements = &jniReleaseByteArrayElements;
     table_.GetStringUTFChars = &jniGetStringUtfChars;
@@ -766,6 +800,7 @@ FakeJvmti::FakeJvmti() {
     table_.IsModifiableClass = &jvmtiIsModifiableClass;
     table_.GetClassSignature = &jvmtiGetClassSignature;
     table_.RetransformClasses = &jvmtiRetransformClasses;
+    table_.GetNamedModule = &jvmtiGetNamedModule;
     holder_.env.functions = &table_;
     holder_.owner = this;
 }

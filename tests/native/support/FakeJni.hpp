@@ -40,7 +40,8 @@ enum class RemapBehaviour {
     throwWithResult,  // a new array and an exception pending
 };
 
-// One call of Remap.remap as the fake saw it.
+// One call of Remap.remap (or of the Instrumentation's transformers) as the
+// fake saw it.
 struct RemapCall {
     jclass clazz = nullptr;
     jmethodID method = nullptr;
@@ -93,7 +94,9 @@ public:
     Outcome pushLocalFrame = Outcome::ok;
     Outcome newObjectArray = Outcome::ok;
     // Runs inside Remap.remap, before it returns: a class load from Java code.
+    // The same for the Instrumentation's upcall, whose method is this one.
     std::function<void()> onRemap;
+    jmethodID transformersMethod = nullptr;
     // Runs inside ReleaseStringUTFChars, to look at the world at that moment.
     std::function<void()> onReleaseUtfChars;
 

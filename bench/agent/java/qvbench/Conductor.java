@@ -29,7 +29,7 @@ import java.util.Random;
  * <p>Usage: {@code Conductor <key>=<value>...}, keys: java, cp, agent, agentr (the
  * retransform-capable agent jar), lib, corpus, out, sessions, rounds (per session), warmup,
  * cpu, cpus4, threads, jvmopts (space separated), otherlib (a folder holding another build
- * of libquorvane.so, measured as Cx and Dx beside C and D), and configs (comma separated:
+ * of libquorvane.so, measured as Cx, Dx, QBx and Ix beside C, D, QB and I), and configs (comma separated:
  * measure only these, with their floors; default all).
  */
 public final class Conductor {
@@ -217,8 +217,12 @@ public final class Conductor {
         if (other != null && !other.isEmpty()) {
             setups.add(new JvmSetup("Cx", cpu, 1, "selected", other, null));
             setups.add(new JvmSetup("Dx", cpu, 1, "none", other, null));
+            setups.add(new JvmSetup("QBx", cpu, 1, "selected", other, null, QUIET_BUFFERED));
+            setups.add(new JvmSetup("Ix", cpu, 1, null, other, null, List.of(), "copy"));
             configs.add(new Config("Cx", "C with the library in otherlib", "A"));
             configs.add(new Config("Dx", "D with the library in otherlib", "A"));
+            configs.add(new Config("QBx", "QB with the library in otherlib", "A"));
+            configs.add(new Config("Ix", "I with the library in otherlib", "A"));
         }
         // A subset, for a quicker run: the chosen configurations and the floors they need.
         String chosen = opt.get("configs");
@@ -355,6 +359,10 @@ public final class Conductor {
             {"ID", "D", "1 (no cost)"},
             {"C", "Cx", "this build / otherlib"},
             {"D", "Dx", "this build / otherlib"},
+            {"QB", "QBx", "this build / otherlib"},
+            {"QBx", "BR", "otherlib's QB / BR"},
+            {"I", "Ix", "this build / otherlib"},
+            {"Ix", "B", "otherlib's I / B"},
         };
         if (all.containsKey("E") && all.containsKey("C")) {
             s.append(ratioRow("E load time / C load time", all, random, "E", "C", true, sessions, "<= 1.05"));

@@ -142,6 +142,9 @@ public final class SecurityCase {
                 .expect("system-load", DENIED, "module qvinst.app"), "qvinst.app")
                 .expect("reflective", DENIED, "module qvinst.other", "--enable-native-access=qvinst.other")
                 .expect("handle", DENIED, "module qvinst.other", "--enable-native-access=qvinst.other")
+                // The module keeps its internals closed: no way around the check by reflection.
+                .expect("deep", "threw java.lang.reflect.InaccessibleObjectException")
+                .expect("internal-api", "threw java.lang.IllegalAccessException")
                 .nothingStarted());
         // The mode read from JAVA_TOOL_OPTIONS as well as from the command line, in a
         // JVM whose modules are limited as a jlink'ed image's are: no java.management to ask.

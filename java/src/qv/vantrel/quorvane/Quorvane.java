@@ -455,13 +455,6 @@ public final class Quorvane {
         LogSettings.setFlush(flush);
     }
 
-    // Hands log settings to the library (see LogSettings); null when applied, else
-    // the UTF-8 bytes of what the log writes to.
-    static native byte[] configureLog(int level, byte[] file, int console, byte[] problem);
-
-    // The same for the file's rotation and flushing.
-    static native byte[] configureLogFile(long maxSize, int maxFiles, int flush);
-
     // Retransformation: classes loaded before initNative(), and undoing a rewrite.
 
     /**

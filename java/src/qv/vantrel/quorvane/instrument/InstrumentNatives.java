@@ -2,8 +2,9 @@ package qv.vantrel.quorvane.instrument;
 
 /**
  * The JVMTI calls behind {@link QuorvaneInstrumentation}, made in the native library
- * (keep in sync with src/instrument/jni.cpp). The library is loaded by
- * {@code Quorvane}'s initialization, which this class makes sure of. Each
+ * (src/instrument/InstrumentNatives.cpp, which javac -h gives these declarations and
+ * constants). The library is loaded by {@code Quorvane}'s initialization, which this
+ * class makes sure of. Each
  * throws the exception the {@code Instrumentation} interface names for a failure, and
  * {@link IllegalStateException} once this copy of Quorvane is detached.
  */

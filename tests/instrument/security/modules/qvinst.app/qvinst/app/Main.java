@@ -69,6 +69,10 @@ public final class Main {
                 return handedOut(Other.reflective());
             case "handle":
                 return handedOut(Other.handle());
+            case "deep":
+                return handedOut(Other.deep());
+            case "internal-api":
+                return "returned " + Other.internalApi();
             case "load-agent":
                 Quorvane.loadAgent(System.getProperty("qvinst.agent"), "by-load-agent");
                 return "returned";
@@ -95,7 +99,10 @@ public final class Main {
             @Override
             public byte[] transform(ClassLoader loader, String name, Class<?> redefined, ProtectionDomain domain,
                     byte[] bytes) {
-                if (redefined == Main.class) {
+                // By name too: the VM may load a class of its own while it retransforms this
+                // one (the module's read edges), and posts that load with this class as the
+                // one being redefined, to the JDK's transformers as to these.
+                if (redefined == Main.class && "qvinst/app/Main".equals(name)) {
                     seen.add(name);
                 }
                 return null;

@@ -24,6 +24,21 @@ public final class Other {
         }
     }
 
+    /** Deep reflection into Quorvane's internals, past the check: its native, made accessible. */
+    public static Object deep() throws Throwable {
+        java.lang.reflect.Method natives = Class.forName("qv.vantrel.quorvane.instrument.InstrumentNatives")
+                .getDeclaredMethod("instrumentation");
+        natives.setAccessible(true);
+        return natives.invoke(null);
+    }
+
+    /** The public agent loader of Quorvane's internal package, called directly. */
+    public static Object internalApi() throws Throwable {
+        return Class.forName("qv.vantrel.quorvane.instrument.AgentLoader")
+                .getMethod("load", java.nio.file.Path.class, String.class)
+                .invoke(null, java.nio.file.Path.of(System.getProperty("qvinst.agent")), "by-internal-api");
+    }
+
     public static Object handle() throws Throwable {
         return MethodHandles.publicLookup()
                 .findStatic(Class.forName(QUORVANE), "instrumentation", MethodType.methodType(Instrumentation.class))
