@@ -3,7 +3,8 @@
 // The library's log: init starts it (console and file, as the application's
 // settings ask), line writes the per-class lines, get is the logger behind
 // every other line. The parts live in log/: the line's text, the settings,
-// the file, its errors, the flusher of buffered lines.
+// the start's sinks, the file, its sink of whole lines, its rotation, its
+// errors, the flusher of buffered lines.
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 
@@ -18,6 +19,7 @@
 #include "log/LineText.hpp"
 #include "log/ReportSink.hpp"
 #include "log/Settings.hpp"
+#include "log/Start.hpp"
 
 namespace Logger {
 
@@ -54,8 +56,9 @@ inline void line(spdlog::level::level_enum level, const Pieces&... pieces) {
 }
 
 // Logs, at error, the problems handed to configure before the start and those
-// of the start itself (a file that could not be opened), once. When no sink of
-// the logger can carry them, they go to standard error instead.
+// of the start itself (a file that could not be opened), once. With the
+// console off they also go to standard error: the file may not be looked at,
+// or not be there at all.
 inline void reportSettingProblems() {
     std::vector<std::string> problems;
     spdlog::sink_ptr alone;
@@ -66,102 +69,42 @@ inline void reportSettingProblems() {
     }
     spdlog::logger* logger = get();
     for (const std::string& problem : problems) {
-        if (alone == nullptr) {
-            logger->error("[Quorvane] {}", problem);
-        } else if (logger->should_log(spdlog::level::err)) {
+        logger->error("[Quorvane] {}", problem);
+        if (alone != nullptr && logger->should_log(spdlog::level::err)) {
             writeLine(*alone, spdlog::level::err, "[Quorvane] " + problem);
         }
     }
 }
 
-// Builds the process-wide logger "app" (console, then the file: see openFile)
-// and makes it spdlog's default. Settings handed to configure earlier replace
-// the arguments. Runs once per process; later calls return at once whatever
-// their arguments. A file that cannot be opened never throws out of here:
-// logging goes on to the console alone, and reportSettingProblems says why.
+// Builds the process-wide logger "app" (console, then the file: see
+// openDestinations) and makes it spdlog's default. Settings handed to
+// configure earlier replace the arguments. Runs once per process; later calls
+// return at once whatever their arguments. A file that cannot be opened never
+// throws out of here: logging goes on to the console alone, and
+// reportSettingProblems says why.
 inline void init(const std::string& file_name, spdlog::level::level_enum level) {
     static std::once_flag init_flag;
     std::call_once(init_flag, [&file_name, level] {
         std::lock_guard<std::mutex> lock(detail::settings_mutex);
-        Settings& requested = detail::requested;
-        const spdlog::level::level_enum startLevel = requested.level.value_or(level);
-        const Console console = requested.console.value_or(Console::standardOutput);
-        FileSettings file;
-        // With the level off nothing would be written: no file is created or emptied.
-        if (startLevel != spdlog::level::off) {
-            file.name = requested.fileName ? *requested.fileName : file_name;
-        }
-        file.maxSize = requested.maxSize.value_or(0);
-        file.maxFiles = requested.maxFiles.value_or(default_max_files);
-        const bool buffered = requested.flush == Flush::buffered;
-        if (buffered) {
-            file.blockSize = buffered_block_size;
-        }
-
+        detail::Destinations to = detail::openDestinations(detail::requested, file_name, level);
         std::vector<spdlog::sink_ptr> sinks;
-        spdlog::sink_ptr console_sink;
-        if (console == Console::standardOutput) {
-            console_sink = std::make_shared<spdlog::sinks::stdout_color_sink_mt>();
-        } else if (console == Console::standardError) {
-            console_sink = std::make_shared<spdlog::sinks::stderr_color_sink_mt>();
+        for (const spdlog::sink_ptr& sink : {to.consoleSink, to.fileSink}) {
+            if (sink != nullptr) {
+                sinks.push_back(sink);
+            }
         }
-        if (console_sink != nullptr) {
-            sinks.push_back(console_sink);
-        }
-        std::string fileError;
-        spdlog::sink_ptr file_sink;
-        if (!file.name.empty()) {
-            file_sink = openFile(file, fileError);
-        }
-        if (file_sink != nullptr) {
-            sinks.push_back(file_sink);
-        }
-
         auto logger = std::make_shared<spdlog::logger>("app", sinks.begin(), sinks.end());
-        logger->set_level(startLevel);
+        logger->set_level(to.level);
         logger->set_pattern(line_pattern, spdlog::pattern_time_type::local);
-        spdlog::err_handler onFileError;
-        if (file_sink != nullptr) {
-            onFileError = fileErrorHandler(reportSink(console_sink));
-            logger->set_error_handler(onFileError);
+        if (to.onFileError) {
+            logger->set_error_handler(to.onFileError);
         }
-        const bool flusher = buffered && file_sink != nullptr && flushEverySecond(file_sink, onFileError);
-        // Replacing the default would free spdlog's built-in logger while a
-        // filter native on another thread may still be writing through it.
-        static auto* const builtin = new std::shared_ptr<spdlog::logger>(spdlog::default_logger());
-        (void)builtin;
+        detail::keepBuiltinLogger();
         spdlog::set_default_logger(logger);
         // After set_default_logger: flush_on only reaches registered loggers.
         // Buffered lines wait for a warning, the flusher or the exit.
-        spdlog::flush_on(flusher ? spdlog::level::warn : spdlog::level::trace);
-
-        // spdlog's registry is a static that exit() destroys while the VM may
-        // still be loading classes on other threads; this reference, never
-        // released, keeps the logger and its sinks alive past that. Held by a
-        // static so that leak checkers see it as kept, not lost.
-        static auto* const keep = new std::shared_ptr<spdlog::logger>(logger);
-        detail::installed.store(keep->get(), std::memory_order_release);
-        detail::started = true;
-
-        std::string& inUse = detail::in_use;
-        inUse = describeFile(file, file_sink) + ", console " + detail::consoleName(console);
-        if (flusher) {
-            inUse += ", flush buffered";
-        }
-
-        if (buffered && file_sink != nullptr && !flusher) {
-            requested.problems.emplace_back(
-                "Could not start the thread that flushes the log file: every line is flushed as it is written");
-        }
-        if (!fileError.empty()) {
-            requested.problems.push_back(fmt::format(
-                "Could not open log file {}, {}: {}", file.name,
-                console_sink != nullptr ? "logging to the console only" : "nothing is logged (the console is off)",
-                fileError));
-            if (console_sink == nullptr) {
-                detail::problem_sink = reportSink(nullptr);
-            }
-        }
+        spdlog::flush_on(to.flusher ? spdlog::level::warn : spdlog::level::trace);
+        detail::install(logger, to);
     });
 }
 

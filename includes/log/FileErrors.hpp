@@ -4,11 +4,13 @@
 // failed rotation): spdlog hands each failure to its logger's error handler,
 // on the thread that was writing, possibly a class-loading thread inside the
 // VM's event. The library's handler reports the first failure at once and
-// then counts: a line a minute at most, however many lines fail.
+// then counts: a line a minute at most, however many lines fail. A rotation
+// that fails follows the same rule, in lines of its own (no line is lost).
 #include <spdlog/spdlog.h>
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 namespace Logger {
 
@@ -34,5 +36,25 @@ private:
 // reportSink) at error level, never through the logger, whose file would fail
 // again. Any thread, nothing escapes; copies share one count.
 spdlog::err_handler fileErrorHandler(spdlog::sink_ptr report);
+
+// The lines about a rotation that fails: the first failure at once, then
+// FileErrorCount's rule; after a failure, the first rotation that succeeds
+// says so, and the next failure is reported at once again. Plain data: the
+// file's sink calls it under its lock.
+class RotationErrors {
+public:
+    // A failed rotation of file at now, why: the error line to write, or "".
+    std::string failed(std::chrono::steady_clock::time_point now, const std::string& file, const std::string& why);
+
+    // A rotation of file that succeeded: after failures, the info line that
+    // says so; otherwise "".
+    std::string succeeded(const std::string& file);
+
+    bool failing() const noexcept { return failing_; }
+
+private:
+    FileErrorCount count_;
+    bool failing_ = false;
+};
 
 }  // namespace Logger

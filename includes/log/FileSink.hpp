@@ -1,7 +1,7 @@
 #pragma once
 
-// The log file: which spdlog sink writes it, and what becomes of a file of
-// that name that is there already.
+// The log file: which sink writes it, and what becomes of a file of that
+// name that is there already.
 #include <spdlog/spdlog.h>
 
 #include <cstddef>
@@ -12,24 +12,32 @@
 namespace Logger {
 
 // The file's name, its rotation (with maxSize 0, one file that grows without
-// bound, as it always has) and the size of the block its lines are written in
-// when they are not flushed one by one (0: the C library's own, 4 KiB).
+// bound, as it always has), the size of the block its lines are written in
+// when they are not flushed one by one (0: the C library's own, 4 KiB), and
+// where lines about its rotation go besides the file (null: nowhere else).
 struct FileSettings {
     std::string name;
     std::size_t maxSize = 0;
     std::size_t maxFiles = default_max_files;
     std::size_t blockSize = 0;
+    spdlog::sink_ptr report;
 };
 
-// Opens the log file's sink (the multi-threaded kinds). Without rotation the
-// file is emptied. With rotation a file that is not empty is rotated away
-// (name.log becomes name.1.log, and so on, the oldest beyond maxFiles
-// removed), so the previous run's lines are kept; rotation needs a regular
-// file, and a link, a device or a pipe is written as without it. Either way a
-// file that another copy of the library in this process has open is appended
-// to. A missing folder is not created. Returns null, with error set to why,
-// when the file cannot be opened.
+// Opens the log file's sink (thread-safe kinds): with neither rotation nor
+// blocks, spdlog's basic file sink, as always; otherwise a LineFileSink,
+// whose rotation never loses a line. Without rotation the file is emptied.
+// With rotation a file that is not empty is rotated away (name.log becomes
+// name.1.log, and so on, the oldest beyond maxFiles replaced), so the
+// previous run's lines are kept; rotation needs a regular file, and a link, a
+// device or a pipe is written as without it. Either way a file that another
+// copy of the library in this process has open is appended to. A missing
+// folder is not created. Messages name the file by its absolute path. Returns
+// null, with error set to why, when the file cannot be opened.
 spdlog::sink_ptr openFile(const FileSettings& file, std::string& error);
+
+// name with the working folder before it when it is relative (as given when
+// that folder is gone).
+std::string absolutePath(const std::string& name);
 
 // What the log writes to, for messages: "no file", "file NAME", and the
 // rotation when sink rotates.

@@ -20,6 +20,12 @@ enum class Console { standardOutput, standardError, off };
 // every warning or error line, at least once a second, and at exit).
 enum class Flush { everyLine, buffered };
 
+// Where and how much the log writes unless the application says otherwise:
+// every caller that starts the log (initNative, the first instrumentation())
+// passes these to init.
+constexpr const char* default_file_name = "libagent.log";
+constexpr spdlog::level::level_enum default_level = spdlog::level::trace;
+
 // Rotated files kept when only a size limit is given.
 constexpr std::size_t default_max_files = 5;
 
@@ -52,8 +58,8 @@ inline std::mutex settings_mutex;
 inline Settings requested;
 inline bool started = false;
 inline std::string in_use;
-// Where the start's error lines go when no sink of the logger can carry them
-// (the file could not be opened and the console is off); null otherwise.
+// Where the start's error lines also go when the console is off (standard
+// error); null otherwise.
 inline spdlog::sink_ptr problem_sink;
 
 inline const char* consoleName(Console console) {

@@ -7,7 +7,7 @@
 #include "ReplacedClasses.hpp"
 #include "global.hpp"
 #include "jvm/LocalFrames.hpp"
-#include "jvm/OwnPackage.hpp"
+#include "jvm/SharedNames.hpp"
 #include "jvm/UpcallTarget.hpp"
 
 using Quorvane::Services::Remapper;

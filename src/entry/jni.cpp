@@ -11,6 +11,7 @@
 #include "AgentEnvironment.hpp"
 #include "global.hpp"
 #include "jvm/Environment.hpp"
+#include "jvm/SharedNames.hpp"
 #include "natives.hpp"
 
 using Quorvane::Services::Remapper;
@@ -77,7 +78,7 @@ bool cacheRemapDeclarations(JNIEnv* env) {
 void reportDetachedBeforeLog() {
     spdlog::logger once("", std::make_shared<spdlog::sinks::stderr_color_sink_mt>());
     once.set_pattern("[%Y-%m-%d %T] [%^%l%$] %v", spdlog::pattern_time_type::local);
-    once.error("[Quorvane] initNative: this copy of Quorvane was detached before its log started");
+    once.error("[Quorvane] initNative: {} before its log started", Quorvane::Jvm::detached_message);
 }
 
 }  // namespace
@@ -91,12 +92,12 @@ extern "C" JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_initNati
         return JNI_FALSE;
     }
 
-    Logger::init("libagent.log", spdlog::level::trace);
+    Logger::init(Logger::default_file_name, Logger::default_level);
     Logger::get()->info("[Quorvane] Initializing Quorvane...");
     Logger::reportSettingProblems();
 
     if (remapper.isDetached()) {
-        Logger::get()->error("[Quorvane] initNative: this copy of Quorvane was detached");
+        Logger::get()->error("[Quorvane] initNative: {}", Quorvane::Jvm::detached_message);
         return JNI_FALSE;
     }
 

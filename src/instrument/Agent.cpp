@@ -12,7 +12,7 @@
 #include "global.hpp"
 #include "jvm/Environment.hpp"
 #include "jvm/Exceptions.hpp"
-#include "jvm/OwnPackage.hpp"
+#include "jvm/SharedNames.hpp"
 #include "jvm/UpcallTarget.hpp"
 
 namespace Quorvane::Instrument {
@@ -121,7 +121,7 @@ jobject instrumentation(JNIEnv* env) {
     }
 
     // The log starts as initNative starts it, settings included.
-    Logger::init("libagent.log", spdlog::level::trace);
+    Logger::init(Logger::default_file_name, Logger::default_level);
     Logger::reportSettingProblems();
 
     JavaVM* vm = nullptr;

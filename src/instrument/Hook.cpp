@@ -10,7 +10,7 @@
 #include "Instrument.hpp"
 #include "Logger.hpp"
 #include "jvm/LocalFrames.hpp"
-#include "jvm/OwnPackage.hpp"
+#include "jvm/SharedNames.hpp"
 #include "jvm/UpcallTarget.hpp"
 
 namespace Quorvane::Instrument {

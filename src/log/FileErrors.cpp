@@ -66,4 +66,31 @@ spdlog::err_handler fileErrorHandler(spdlog::sink_ptr report) {
     return [errors](const std::string& what) { onFileError(*errors, what); };
 }
 
+std::string RotationErrors::failed(std::chrono::steady_clock::time_point now, const std::string& file,
+                                   const std::string& why) {
+    const bool first = !failing_;
+    failing_ = true;
+    const std::uint64_t failures = count_.failed(now);
+    if (failures == 0) {
+        return "";
+    }
+    if (first) {
+        return fmt::format(
+            "[Quorvane] Could not rotate log file {} ({}): it grows past its size limit, losing no line, until a "
+            "rotation succeeds (tried again at most once a second)",
+            file, why);
+    }
+    return fmt::format("[Quorvane] Log file rotation failures: {} since the last report, the latest: {}", failures,
+                       why);
+}
+
+std::string RotationErrors::succeeded(const std::string& file) {
+    if (!failing_) {
+        return "";
+    }
+    failing_ = false;
+    count_ = FileErrorCount{};
+    return fmt::format("[Quorvane] Log file {} rotates again", file);
+}
+
 }  // namespace Logger

@@ -2,13 +2,14 @@
 
 #include <dirent.h>
 #include <spdlog/sinks/basic_file_sink.h>
-#include <spdlog/sinks/rotating_file_sink.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <vector>
+#include <utility>
+
+#include "log/LineFile.hpp"
 
 namespace Logger {
 
@@ -51,33 +52,47 @@ bool rotatable(const std::string& fileName) {
 
 }  // namespace
 
+std::string absolutePath(const std::string& name) {
+    if (name.empty() || name.front() == '/') {
+        return name;
+    }
+    char* folder = ::getcwd(nullptr, 0);
+    if (folder == nullptr) {
+        return name;  // the working folder is gone: the name as given is all there is
+    }
+    std::string path(folder);
+    std::free(folder);
+    if (path.back() != '/') {
+        path += '/';
+    }
+    return path + name;
+}
+
 spdlog::sink_ptr openFile(const FileSettings& file, std::string& error) {
+    // Messages name the file as opened, with its folder, whatever the name given.
+    const std::string name = absolutePath(file.name);
     // spdlog would create a missing folder; a mistyped path should show up as
     // an error line, not as a stray folder tree.
-    const std::string folder = spdlog::details::os::dir_name(file.name);
+    const std::string folder = spdlog::details::os::dir_name(name);
     if (!folder.empty() && !spdlog::details::os::path_exists(folder)) {
         error = "its folder " + folder + " does not exist";
         return nullptr;
     }
     try {
-        const bool shared = detail::openInThisProcess(file.name);
-        spdlog::file_event_handlers events;
-        if (file.blockSize > 0) {
-            // Each stream the sink opens (a new one at each rotation, the
-            // previous one closed first) writes through this one buffer,
-            // freed with the sink after its last stream is closed.
-            auto block = std::make_shared<std::vector<char>>(file.blockSize);
-            events.after_open = [block](const spdlog::filename_t&, std::FILE* stream) {
-                std::setvbuf(stream, block->data(), _IOFBF, block->size());
-            };
+        const bool shared = detail::openInThisProcess(name);
+        const bool rotation = file.maxSize > 0 && rotatable(name);
+        if (rotation || file.blockSize > 0) {
+            LineFileSink::Options options;
+            options.name = name;
+            options.maxSize = rotation ? file.maxSize : 0;
+            options.maxFiles = file.maxFiles;
+            options.blockSize = file.blockSize;
+            options.append = shared;
+            options.report = file.report;
+            return std::make_shared<LineFileSink>(std::move(options));
         }
-        if (file.maxSize > 0 && rotatable(file.name)) {
-            // The sink opens for appending, and rotates a file that is not
-            // empty away first when asked to.
-            return std::make_shared<spdlog::sinks::rotating_file_sink_mt>(file.name, file.maxSize, file.maxFiles,
-                                                                          !shared, events);
-        }
-        return std::make_shared<spdlog::sinks::basic_file_sink_mt>(file.name, !shared, events);
+        // The default: spdlog's own sink, as it always was.
+        return std::make_shared<spdlog::sinks::basic_file_sink_mt>(name, !shared);
     } catch (const spdlog::spdlog_ex& e) {
         error = e.what();
         return nullptr;
@@ -88,7 +103,8 @@ std::string describeFile(const FileSettings& file, const spdlog::sink_ptr& sink)
     if (sink == nullptr) {
         return "no file";
     }
-    if (std::dynamic_pointer_cast<spdlog::sinks::rotating_file_sink_mt>(sink) != nullptr) {
+    const auto lines = std::dynamic_pointer_cast<LineFileSink>(sink);
+    if (lines != nullptr && lines->rotates()) {
         return fmt::format("file {} (rotated at {} bytes, {} files kept)", file.name, file.maxSize, file.maxFiles);
     }
     return "file " + file.name;

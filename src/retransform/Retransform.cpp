@@ -12,7 +12,7 @@
 #include "jvm/HeldClasses.hpp"
 #include "jvm/JvmtiString.hpp"
 #include "jvm/LocalFrames.hpp"
-#include "jvm/OwnPackage.hpp"
+#include "jvm/SharedNames.hpp"
 
 using Quorvane::Jvm::errorName;
 using Quorvane::Jvm::internalName;

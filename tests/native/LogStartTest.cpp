@@ -62,7 +62,8 @@ TEST(LogStart, FilterEditsWhileTheFirstInitNativeRuns) {
         ready.fetch_add(1);
         for (int i = 0; !started.load() || i < edits_after_start; ++i) {
             const jint level = i % 2 == 0 ? spdlog::level::trace : spdlog::level::info;
-            EXPECT_EQ(Java_qv_vantrel_quorvane_Quorvane_configureLog(jni.env(), nullptr, level, nullptr, -1, nullptr),
+            EXPECT_EQ(Java_qv_vantrel_quorvane_LogSettings_configure(jni.env(), nullptr, level, nullptr, -1, -1, -1, -1,
+                                                                     nullptr),
                       nullptr);
         }
         EXPECT_EQ(jni.totalCalls(), 0);

@@ -39,6 +39,19 @@ jbyteArray JNICALL jniNewByteArray(JNIEnv* env, jsize length) {
     return static_cast<jbyteArray>(fake.newLocalRef(object));
 }
 
+// Where a byte array's region starts, or null when it is empty or out of the
+// array's bounds (then with ArrayIndexOutOfBoundsException pending, as a real
+// VM would have it).
+unsigned char* byteRegion(FakeJni& fake, jbyteArray array, jsize start, jsize length) {
+    FakeJni::Object* object = fake.deref(array);
+    if (object == nullptr || start < 0 || length < 0 ||
+        static_cast<std::size_t>(start) + static_cast<std::size_t>(length) > object->bytes.size()) {
+        fake.exceptionPending = true;
+        return nullptr;
+    }
+    return length > 0 ? object->bytes.data() + start : nullptr;
+}
+
 void JNICALL jniSetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length, const jbyte* buf) {
     FakeJni& fake = FakeJni::of(env);
     const FakeJni::Call inCall = fake.record("SetByteArrayRegion");
@@ -46,14 +59,8 @@ void JNICALL jniSetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, j
         fake.exceptionPending = true;
         return;
     }
-    FakeJni::Object* object = fake.deref(array);
-    if (object == nullptr || start < 0 || length < 0 ||
-        static_cast<std::size_t>(start) + static_cast<std::size_t>(length) > object->bytes.size()) {
-        fake.exceptionPending = true;  // ArrayIndexOutOfBoundsException in a real VM
-        return;
-    }
-    if (length > 0) {
-        std::memcpy(object->bytes.data() + start, buf, static_cast<std::size_t>(length));
+    if (unsigned char* region = byteRegion(fake, array, start, length)) {
+        std::memcpy(region, buf, static_cast<std::size_t>(length));
     }
 }
 
@@ -131,14 +138,8 @@ jsize JNICALL jniGetArrayLength(JNIEnv* env, jarray array) {
 void JNICALL jniGetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length, jbyte* buf) {
     FakeJni& fake = FakeJni::of(env);
     const FakeJni::Call inCall = fake.record("GetByteArrayRegion");
-    FakeJni::Object* object = fake.deref(array);
-    if (object == nullptr || start < 0 || length < 0 ||
-        static_cast<std::size_t>(start) + static_cast<std::size_t>(length) > object->bytes.size()) {
-        fake.exceptionPending = true;  // ArrayIndexOutOfBoundsException in a real VM
-        return;
-    }
-    if (length > 0) {
-        std::memcpy(buf, object->bytes.data() + start, static_cast<std::size_t>(length));
+    if (const unsigned char* region = byteRegion(fake, array, start, length)) {
+        std::memcpy(buf, region, static_cast<std::size_t>(length));
     }
 }
 

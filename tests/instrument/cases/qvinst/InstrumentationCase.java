@@ -17,6 +17,7 @@ import java.security.ProtectionDomain;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.List;
+import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.atomic.AtomicReference;
 import qv.vantrel.quorvane.Quorvane;
 import qv.vantrel.quorvane.remapper.Remap;
@@ -25,7 +26,7 @@ import qv.vantrel.quorvane.remapper.Remap;
  * What only Quorvane's Instrumentation has: the log it starts, the object it hands out,
  * its order beside Remap's transformer, and its end with {@code detach()}.
  *
- * <p>Usage: {@code InstrumentationCase hand-out|detach|detach-first|remap-first|instrumentation-first}
+ * <p>Usage: {@code InstrumentationCase hand-out|detach|detach-in-flight|detach-first|remap-first|instrumentation-first}
  */
 public final class InstrumentationCase {
     private static final String DETACHED = "this copy of Quorvane was detached";
@@ -40,6 +41,9 @@ public final class InstrumentationCase {
                 break;
             case "detach":
                 detach();
+                break;
+            case "detach-in-flight":
+                detachInFlight();
                 break;
             case "detach-first":
                 Quorvane.detach();
@@ -140,6 +144,51 @@ public final class InstrumentationCase {
         }
         check(gone[0].get() == null, "the detached copy's class loader was not collected");
         check(gone[1].get() == null, "the detached copy still holds its transformer");
+    }
+
+    /**
+     * detach() while a transformer runs on another thread: what that transform returns is
+     * still applied (the class loads final), and its own calls on the Instrumentation throw.
+     */
+    private static void detachInFlight() throws Exception {
+        Instrumentation inst = Quorvane.instrumentation();
+        CountDownLatch entered = new CountDownLatch(1);
+        CountDownLatch detached = new CountDownLatch(1);
+        AtomicReference<Throwable> ownCall = new AtomicReference<>();
+        inst.addTransformer(new ClassFileTransformer() {
+            @Override
+            public byte[] transform(ClassLoader loader, String name, Class<?> redefined, ProtectionDomain domain,
+                    byte[] bytes) {
+                if (!"qvinst/fix/InFlight".equals(name)) {
+                    return null;
+                }
+                entered.countDown();
+                try {
+                    detached.await();
+                    inst.isModifiableClass(String.class);
+                } catch (Throwable e) {
+                    ownCall.set(e);
+                }
+                return Fixtures.classFile(name, 0x0031);
+            }
+        });
+        AtomicReference<Object> loaded = new AtomicReference<>();
+        Thread loading = new Thread(() -> {
+            try {
+                loaded.set(Fixtures.load("qvinst/fix/InFlight", Fixtures.loader()));
+            } catch (Throwable e) {
+                loaded.set(e);
+            }
+        }, "loading");
+        loading.start();
+        entered.await();
+        Quorvane.detach();
+        detached.countDown();
+        loading.join();
+        check(loaded.get() instanceof Class<?>, "the class did not load: " + loaded.get());
+        check(Modifier.isFinal(((Class<?>) loaded.get()).getModifiers()), "the transform's result was not applied");
+        check(ownCall.get() instanceof IllegalStateException && ownCall.get().getMessage().contains(DETACHED),
+                "the transformer's own call after detach: " + ownCall.get());
     }
 
     private static WeakReference<?>[] useAndDetach(URL jar, List<String> seen) throws Exception {
@@ -283,6 +332,11 @@ public final class InstrumentationCase {
 
         /** A class with nothing but its name and java.lang.Object as its super class. */
         static byte[] classFile(String internalName) {
+            return classFile(internalName, 0x0021);
+        }
+
+        /** The same with the given class access flags (public super by default; 0x0031 adds final). */
+        static byte[] classFile(String internalName, int access) {
             byte[] name = internalName.getBytes(StandardCharsets.UTF_8);
             java.io.ByteArrayOutputStream bytes = new java.io.ByteArrayOutputStream();
             try (java.io.DataOutputStream out = new java.io.DataOutputStream(bytes)) {
@@ -299,7 +353,7 @@ public final class InstrumentationCase {
                 out.writeUTF("java/lang/Object");
                 out.writeByte(7);
                 out.writeShort(3);
-                out.writeShort(0x0021);
+                out.writeShort(access);
                 out.writeShort(2);
                 out.writeShort(4);
                 out.writeShort(0);

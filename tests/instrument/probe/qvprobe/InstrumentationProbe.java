@@ -388,11 +388,12 @@ public final class InstrumentationProbe {
         Path bootJar = jar(work.resolve("boot.jar"), "qvboot/BootThing");
         Path systemJar = jar(work.resolve("system.jar"), "qvsys/SysThing");
         Path goneJar = jar(work.resolve("gone.jar"), "qvgone/Gone");
-        step("appendToBootstrapClassLoaderSearch(null)", () -> {
+        // The JDK's messages name the parameter as the Javadoc does: so must Quorvane's.
+        stepWithMessage("appendToBootstrapClassLoaderSearch(null)", () -> {
             inst.appendToBootstrapClassLoaderSearch(null);
             return null;
         });
-        step("appendToSystemClassLoaderSearch(null)", () -> {
+        stepWithMessage("appendToSystemClassLoaderSearch(null)", () -> {
             inst.appendToSystemClassLoaderSearch(null);
             return null;
         });
@@ -455,7 +456,8 @@ public final class InstrumentationProbe {
         step("isModifiableModule(java.base)", () -> inst.isModifiableModule(base));
         step("isModifiableModule(an unnamed module)", () -> inst.isModifiableModule(unnamed));
 
-        step("redefineModule(null, ...)", () -> redefine(null, none, noPackages, noPackages, noUses, noProvides));
+        stepWithMessage("redefineModule(null, ...)", () -> redefine(null, none, noPackages, noPackages, noUses,
+                noProvides));
         step("redefineModule(java.base, null, ...)", () -> redefine(base, null, noPackages, noPackages, noUses, noProvides));
         step("redefineModule(java.base, ..., null exports, ...)", () -> redefine(base, none, null, noPackages, noUses, noProvides));
         step("redefineModule(java.base, ..., null opens, ...)", () -> redefine(base, none, noPackages, null, noUses, noProvides));
@@ -474,6 +476,10 @@ public final class InstrumentationProbe {
                 Map.of("jdk.internal.misc", setOf((Module) null)), noPackages, noUses, noProvides));
         step("redefineModule(java.base, opens of a package not in it)", () -> redefine(base, none, noPackages,
                 Map.of("qvfix", Set.of(unnamed)), noUses, noProvides));
+        step("redefineModule(java.base, exports to an empty target set)", () -> redefine(base, none,
+                Map.of("java.util", Set.of()), noPackages, noUses, noProvides));
+        step("redefineModule(java.base, opens to an empty target set)", () -> redefine(base, none, noPackages,
+                Map.of("java.util", Set.of()), noUses, noProvides));
         step("redefineModule(java.base, uses holding null)", () -> redefine(base, none, noPackages, noPackages,
                 setOf((Class<?>) null), noProvides));
         step("redefineModule(java.sql, provides with no providers)", () -> redefine(sql, none, noPackages, noPackages,
@@ -546,6 +552,18 @@ public final class InstrumentationProbe {
 
     private static void step(String what, Step step) {
         step(what, step, null);
+    }
+
+    /** As step, with the exception's message in the transcript too. */
+    private static void stepWithMessage(String what, Step step) {
+        step(what, () -> {
+            try {
+                return step.run();
+            } catch (Throwable e) {
+                out.println(what + " message: " + e.getMessage());
+                throw e;
+            }
+        });
     }
 
     /**

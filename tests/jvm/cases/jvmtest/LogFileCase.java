@@ -34,9 +34,9 @@ public final class LogFileCase {
             switch (a[0]) {
                 // -D...file=no/such/folder/quorvane.log -D...console=off
                 case "missing-folder-console-off" -> {
-                    failure(new Failure("no/such/folder/quorvane.log", "stderr", "Could not open log file "
-                            + "no/such/folder/quorvane.log, nothing is logged (the console is off): "
-                            + "its folder no/such/folder does not exist"));
+                    failure(new Failure(absolute("no/such/folder/quorvane.log"), "stderr", "Could not open log file "
+                            + absolute("no/such/folder/quorvane.log") + ", nothing is logged (the console is off): "
+                            + "its folder " + absolute("no/such/folder") + " does not exist"));
                     Check.that(!Files.exists(Path.of("no")), "the missing folder was created");
                 }
                 // -D...file=/sys/quorvane-test.log -D...console=off: a folder nobody may write
@@ -47,14 +47,15 @@ public final class LogFileCase {
                 // -D...file=logs.d -D...console=stderr
                 case "directory-console-stderr" -> {
                     Files.createDirectory(Path.of("logs.d"));
-                    failure(new Failure("logs.d", "stderr", "Could not open log file logs.d, logging to the console "
-                            + "only: ", "Is a directory"));
+                    failure(new Failure(absolute("logs.d"), "stderr", "Could not open log file " + absolute("logs.d")
+                            + ", logging to the console only: ", "Is a directory"));
                 }
                 // -D...file=link.log -D...console=off, link.log pointing into a missing folder
                 case "dangling-symlink-console-off" -> {
                     Files.createSymbolicLink(Path.of("link.log"), Path.of("missing/target.log"));
-                    failure(new Failure("link.log", "stderr", "Could not open log file link.log, nothing is logged "
-                            + "(the console is off): ", "No such file or directory"));
+                    failure(new Failure(absolute("link.log"), "stderr", "Could not open log file "
+                            + absolute("link.log") + ", nothing is logged (the console is off): ",
+                            "No such file or directory"));
                     Check.that(!Files.exists(Path.of("missing")), "the link's folder was created");
                 }
                 // -D...file=/dev/full -D...console=<stdout|stderr|off>: opens, every write fails.
@@ -75,6 +76,12 @@ public final class LogFileCase {
                             + "flush buffered");
                 }
                 case "rotation-keeps-max-files" -> keepsMaxFiles(); // -D...maxSize=1024 -D...maxFiles=2
+                // -D...maxSize=4KB, or "4 KiB", -D...maxFiles=50: 4096 bytes either way
+                case "rotation-4KB", "rotation-4-KiB" -> {
+                    rotation(4096, 50, false);
+                    refusedAfterStart("in use: file libagent.log (rotated at 4096 bytes, 50 files kept), console stdout");
+                }
+                case "size-refused-console-off" -> sizeRefused(); // -D...maxSize=1.5M -D...console=off
                 case "buffered-warning-at-once" -> bufferedWarning(); // -D...flush=buffered -D...console=off
                 case "bad-properties" -> badProperties(); // -D...maxSize=10X -D...maxFiles=0 -D...flush=sometimes
                 case "bad-values-by-method" -> badValues();
@@ -85,6 +92,13 @@ public final class LogFileCase {
 
     private static final String FULL = "Log file error, lines may be lost: Failed flush to file /dev/full: "
             + "No space left on device";
+    private static final String SIZES = "a whole number of bytes, optionally followed by K, KB, KiB, M, MB, MiB, G, "
+            + "GB or GiB (any case, 1024 bytes to the K); 0 for no limit";
+
+    /** A path in the working directory as the log's messages name it: absolute. */
+    private static String absolute(String relative) {
+        return Path.of("").toAbsolutePath().resolve(relative).toString();
+    }
 
     /** initNative with fixture/Greeter selected, then one selected and one passed-over class. */
     private static void start() throws Exception {
@@ -315,7 +329,7 @@ public final class LogFileCase {
         List<AgentLog.Line> expected = List.of(
                 new AgentLog.Line("info", AgentLog.INITIALIZING),
                 new AgentLog.Line("error", "[Quorvane] Ignored -Dqv.vantrel.quorvane.log.maxSize=10X, the default stays; "
-                        + "accepted: a number of bytes, optionally followed by K, M or G; 0 for no limit"),
+                        + "accepted: " + SIZES),
                 new AgentLog.Line("error", "[Quorvane] Ignored -Dqv.vantrel.quorvane.log.maxFiles=0, the default stays; "
                         + "accepted: a whole number from 1 to 1000"),
                 new AgentLog.Line("error", "[Quorvane] Ignored -Dqv.vantrel.quorvane.log.flush=sometimes, the default "
@@ -323,6 +337,19 @@ public final class LogFileCase {
         Check.equal(expected, AgentLog.file().subList(0, 4), "first file lines");
         Check.equal(expected, AgentLog.console().subList(0, 4), "first console lines");
         refusedAfterStart("in use: file libagent.log, console stdout");
+    }
+
+    // A fraction is refused: no limit, and the error line, after the first in the file, is
+    // also on standard error, the console being off.
+    private static void sizeRefused() throws Exception {
+        start();
+        AgentLog.Line refused = new AgentLog.Line("error",
+                "[Quorvane] Ignored -Dqv.vantrel.quorvane.log.maxSize=1.5M, the default stays; accepted: " + SIZES);
+        Check.equal(List.of(new AgentLog.Line("info", AgentLog.INITIALIZING), refused), AgentLog.file().subList(0, 2),
+                "first file lines");
+        Check.equal(List.of(refused), AgentLog.consoleErr(), "library lines on standard error");
+        Check.equal(List.of(), AgentLog.console(), "library lines on standard output");
+        refusedAfterStart("in use: file libagent.log, console off");
     }
 
     private static void badValues() throws Exception {

@@ -15,9 +15,10 @@ import qv.vantrel.quorvane.Quorvane;
  * Two agent jars, one granting everything and one nothing, started by the JDK
  * ({@code -javaagent:all.jar=all -javaagent:none.jar=none}) or by Quorvane.loadAgent as the
  * first statements of main; the transcript of what each agent's Instrumentation answers,
- * refuses, and in which order their transformers run, must be the same both ways.
+ * refuses, and in which order their transformers run, must be the same both ways. A third,
+ * whose manifest starts with a byte-order mark, must start and get the same grants both ways.
  *
- * <p>Usage: {@code GrantsCase agent|quorvane <transcript> <all.jar> <none.jar>}
+ * <p>Usage: {@code GrantsCase agent|quorvane <transcript> <all.jar> <none.jar> <bom.jar>}
  */
 public final class GrantsCase {
     private GrantsCase() {
@@ -49,6 +50,7 @@ public final class GrantsCase {
         if (args[0].equals("quorvane")) {
             Quorvane.loadAgent(args[2], "all");
             Quorvane.loadAgent(args[3], "none");
+            Quorvane.loadAgent(args[4], "bom");
         } else if (!args[0].equals("agent")) {
             throw new IllegalArgumentException(args[0]);
         }
@@ -60,9 +62,11 @@ public final class GrantsCase {
         out.add("agents started: " + labels);
         Instrumentation all = Started.STARTS.get(0).inst;
         Instrumentation none = Started.STARTS.get(1).inst;
-        for (Instrumentation inst : List.of(all, none)) {
-            out.add((inst == all ? "all" : "none") + ": redefine " + inst.isRedefineClassesSupported() + ", retransform "
-                    + inst.isRetransformClassesSupported() + ", native method prefix " + inst.isNativeMethodPrefixSupported());
+        Instrumentation bom = Started.STARTS.get(2).inst;
+        for (Instrumentation inst : List.of(all, none, bom)) {
+            out.add((inst == all ? "all" : inst == none ? "none" : "bom") + ": redefine " + inst.isRedefineClassesSupported()
+                    + ", retransform " + inst.isRetransformClassesSupported() + ", native method prefix "
+                    + inst.isNativeMethodPrefixSupported());
         }
 
         Recorder allPlain = new Recorder("all-1");

@@ -417,9 +417,15 @@ public final class Quorvane {
      * {@code libagent.1.log} becomes {@code libagent.2.log} and so on, the oldest beyond
      * {@link #setLogMaxFiles the files kept} is removed, and a new {@code libagent.log} is
      * started. A line is never split across two files. A file left by an earlier run is
-     * rotated away when the log starts instead of being emptied. {@code 0}, the default,
+     * rotated away when the log starts instead of being emptied. A rotation that cannot
+     * rename the files (a folder that may not be written, a folder in a rotated file's
+     * place) loses no line: the file grows past the limit until a rotation succeeds, tried
+     * again at most once a second, and the log says so once. {@code 0}, the default,
      * means no limit: one file, emptied when the log starts. Overrides the system property
-     * {@code qv.vantrel.quorvane.log.maxSize}, which also takes K, M or G after the number.
+     * {@code qv.vantrel.quorvane.log.maxSize}, which also takes a unit after the number,
+     * with or without one space before it, in any case: {@code K}, {@code KB} or
+     * {@code KiB} (1024 bytes), {@code M}, {@code MB} or {@code MiB} (1024 K), {@code G},
+     * {@code GB} or {@code GiB} (1024 M).
      *
      * @param bytes the most a file may hold, or 0 for no limit
      * @throws IllegalArgumentException if {@code bytes} is negative
@@ -464,13 +470,6 @@ public final class Quorvane {
     public static void setLogFlush(String flush) {
         LogSettings.setFlush(flush);
     }
-
-    // Hands log settings to the library (see LogSettings); null when applied, else
-    // the UTF-8 bytes of what the log writes to.
-    static native byte[] configureLog(int level, byte[] file, int console, byte[] problem);
-
-    // The same for the file's rotation and flushing.
-    static native byte[] configureLogFile(long maxSize, int maxFiles, int flush);
 
     // Retransformation: classes loaded before initNative(), and undoing a rewrite.
 

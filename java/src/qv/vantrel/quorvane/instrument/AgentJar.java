@@ -1,6 +1,8 @@
 package qv.vantrel.quorvane.instrument;
 
+import java.io.ByteArrayInputStream;
 import java.io.IOException;
+import java.io.InputStream;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
 import java.util.ArrayList;
@@ -9,6 +11,7 @@ import java.util.List;
 import java.util.jar.Attributes;
 import java.util.jar.JarFile;
 import java.util.jar.Manifest;
+import java.util.zip.ZipEntry;
 
 /**
  * What an agent jar's manifest says, read the way the JDK reads it for an agent: the
@@ -91,7 +94,7 @@ final class AgentJar {
         Manifest manifest;
         // The jar's own manifest, whatever the runtime version: an agent attribute is never versioned.
         try (JarFile file = new JarFile(jar.toFile(), false)) {
-            manifest = file.getManifest();
+            manifest = required ? agentManifest(file) : file.getManifest();
         } catch (NoSuchFileException e) {
             throw new IllegalArgumentException("Agent jar not found: " + jar, e);
         } catch (IOException | SecurityException | UnsupportedOperationException e) {  // the last: not a file system path
@@ -104,6 +107,40 @@ final class AgentJar {
             return null;
         }
         return manifest.getMainAttributes();
+    }
+
+    /**
+     * The manifest as the JDK reads an agent jar's for {@code -javaagent} and attach: its own
+     * parser takes a UTF-8 byte-order mark at the start as part of the first attribute's name,
+     * so that attribute counts for nothing and the rest reads as usual, where
+     * {@link JarFile#getManifest} refuses the whole manifest. So that first attribute (with
+     * its continuation lines) is left out here.
+     */
+    private static Manifest agentManifest(JarFile file) throws IOException {
+        ZipEntry entry = file.getEntry(JarFile.MANIFEST_NAME);
+        if (entry == null) {
+            return file.getManifest();
+        }
+        byte[] bytes;
+        try (InputStream in = file.getInputStream(entry)) {
+            bytes = in.readAllBytes();
+        }
+        if (bytes.length < 3 || (bytes[0] & 0xFF) != 0xEF || (bytes[1] & 0xFF) != 0xBB || (bytes[2] & 0xFF) != 0xBF) {
+            return file.getManifest();
+        }
+        int at = 3;
+        do {
+            while (at < bytes.length && bytes[at] != '\n' && bytes[at] != '\r') {
+                at++;
+            }
+            if (at < bytes.length && bytes[at] == '\r') {
+                at++;
+            }
+            if (at < bytes.length && bytes[at] == '\n') {
+                at++;
+            }
+        } while (at < bytes.length && bytes[at] == ' ');  // a continuation line
+        return new Manifest(new ByteArrayInputStream(bytes, at, bytes.length - at));
     }
 
     /** An attribute's value without the spaces around it; null when absent or blank, as the JDK reads it. */

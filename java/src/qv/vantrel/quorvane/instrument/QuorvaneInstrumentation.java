@@ -279,7 +279,12 @@ public final class QuorvaneInstrumentation implements Instrumentation {
                 throw new IllegalArgumentException("redefineModule: " + what + ": package " + pkg + " is not in "
                         + module.getName());
             }
-            copy.put(pkg, withoutNull(entry.getValue(), what + " of " + pkg));
+            Set<Module> targets = withoutNull(entry.getValue(), what + " of " + pkg);
+            if (targets.isEmpty()) {  // as the JDK's: a package is exported or opened to someone
+                throw new IllegalArgumentException("redefineModule: " + what + ": the set of targets of package " + pkg
+                        + " is empty");
+            }
+            copy.put(pkg, targets);
         }
         return copy;
     }

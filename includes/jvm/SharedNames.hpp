@@ -7,7 +7,7 @@
 // The names both routes share: the library's own Java package, which no
 // transformer is ever shown (remapping Remap itself, or anything it loads,
 // would recurse), and the words every refusal after Quorvane.detach() uses.
-// The Java side holds each once too (Quorvane.OWN_PACKAGE, Quorvane.DETACHED).
+// The Java side holds the words once too (TransformerManager.DETACHED).
 namespace Quorvane::Jvm {
 
 constexpr char own_package[] = "qv/vantrel/quorvane/";
