@@ -5,8 +5,9 @@ import qv.vantrel.quorvane.remapper.Remap;
 /**
  * What a JVM's first transformer costs: the wall time of the first
  * {@code Remap.setTransformer} in a fresh JVM that has used neither JMX nor JFR, which
- * registers the Transformers MXBean (creating the platform MBean server) and listens for
- * JFR. Prints {@code @@ <nanoseconds>}. Run by bench/agent/first-transformer.sh.
+ * listens for JFR and looks for the platform MBean server (registering the Transformers
+ * MXBean when it is there; it is not, here). Prints {@code @@ <nanoseconds>}. Run by
+ * bench/agent/first-transformer.sh.
  */
 public final class FirstTransformer {
     private FirstTransformer() {

@@ -26,7 +26,8 @@ import qv.vantrel.quorvane.remapper.Remap;
  * with a filter; on the Instrumentation a throwing transformer and a changing one) and
  * retransforms one: one ClassTransform event per call with its fields and a duration,
  * the statistics at the end, and the MXBean's counts agreeing (read as composite data, as
- * JConsole does, and through a proxy of its interface). Then what costs nothing:
+ * JConsole does, and through a proxy of its interface; registered once the platform MBean
+ * server is made, which Quorvane does not do itself). Then what costs nothing:
  * a recording that does not enable the event gets none, and Remap's path allocates
  * nothing while no recording wants it. Last, detach() takes the MXBean and the
  * statistics away.
@@ -103,7 +104,11 @@ public final class RecordCase {
             // of changes and failures are exact (only fixtures change or fail); every
             // class loaded meanwhile adds to what the Instrumentation's transformers saw.
             Map<String, long[]> statistics = Recordings.statistics(events);
-            Map<String, long[]> mxbean = Recordings.mxbean(Recordings.MXBEAN);
+            // Nothing here has made the platform MBean server, and neither has Quorvane: its
+            // MXBean comes once the server is made (here, by the first look for it).
+            check(javax.management.MBeanServerFactory.findMBeanServer(null).isEmpty(),
+                    "the platform MBean server was made before anything here asked for it");
+            Map<String, long[]> mxbean = Recordings.awaitMxbean(Recordings.MXBEAN);
             String remap = "remap Observed$Greeting";
             String throwing = "instrumentation RecordCase$Throwing";
             String changing = "instrumentation RecordCase$Changing";

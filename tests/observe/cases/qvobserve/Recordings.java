@@ -109,6 +109,21 @@ final class Recordings {
         return totals;
     }
 
+    /**
+     * The MXBean's entries once it is registered, made to wait for: when nothing had made the
+     * platform MBean server by the first transformer, the first look here makes it, and
+     * Quorvane's watcher registers the MXBean within about a second. Null after 10 s.
+     */
+    static Map<String, long[]> awaitMxbean(String name) throws JMException, InterruptedException {
+        long deadline = System.nanoTime() + 10_000_000_000L;
+        Map<String, long[]> entries = mxbean(name);
+        while (entries == null && System.nanoTime() < deadline) {
+            Thread.sleep(50);
+            entries = mxbean(name);
+        }
+        return entries;
+    }
+
     // qvobserve.RecordCase$Changing -> RecordCase$Changing
     static String simpleName(String className) {
         return className == null ? "null" : className.substring(className.lastIndexOf('.') + 1);

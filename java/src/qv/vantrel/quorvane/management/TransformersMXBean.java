@@ -8,7 +8,12 @@ import java.util.List;
  * a class loader of its own, under {@code qv.vantrel.quorvane:type=Transformers,copy=2},
  * and so on). It is registered when either route (Remap's transformer, or a
  * {@code ClassFileTransformer} of Quorvane's {@code Instrumentation}) first has a
- * transformer, and unregistered by {@code Quorvane.detach()}.
+ * transformer and the platform MBean server exists, and unregistered by
+ * {@code Quorvane.detach()}. Quorvane does not make that server itself (making it loads
+ * some 700 classes): when nothing has made it by the first transformer, a daemon thread
+ * named "Quorvane MXBean registration" looks for it once a second and registers the
+ * MXBean within a second of its making (by the application, a monitoring agent, or
+ * JConsole attaching).
  *
  * <p>A JMX client (JConsole, VisualVM) sees the attribute {@code Transformers}: an array
  * of composite data with the keys {@code transformer}, {@code route},

@@ -6,6 +6,7 @@ import java.util.List;
 import javax.management.InstanceAlreadyExistsException;
 import javax.management.JMException;
 import javax.management.MBeanServer;
+import javax.management.MBeanServerFactory;
 import javax.management.ObjectName;
 import qv.vantrel.quorvane.management.TransformerInfo;
 import qv.vantrel.quorvane.management.TransformersMXBean;
@@ -30,6 +31,20 @@ final class Jmx {
             }
             return totals;
         }
+    }
+
+    /**
+     * Whether the platform MBean server has been made, asked without making it: it is the
+     * server, among those made by the factory, that holds the runtime's MXBean.
+     */
+    static boolean platformServerExists() throws JMException {
+        ObjectName runtime = new ObjectName(ManagementFactory.RUNTIME_MXBEAN_NAME);
+        for (MBeanServer server : MBeanServerFactory.findMBeanServer(null)) {
+            if (server.isRegistered(runtime)) {
+                return true;
+            }
+        }
+        return false;
     }
 
     /**
