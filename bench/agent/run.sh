@@ -8,7 +8,7 @@
 #   BENCH_CPUS4  CPUs for the 4-thread JVMs (default: all)
 #   JAVA         the java launcher (default: java on the PATH)
 #   OTHER_LIB    a folder with another build of libquorvane.so (e.g. before a
-#                change), measured as Cx, Dx, QBx and Ix in the same run
+#                change), measured as Cx, Dx, Ix, QBx and QFBx in the same run
 #   CONFIGS      measure only these configurations (comma separated, e.g.
 #                BR,QC,QB,QD), with the floors they need
 set -euo pipefail
@@ -50,7 +50,7 @@ check() { # label expected-copies jvm-and-bench-args...
   fi
   local got
   case $label in
-    B*|I) got=$(sed -n 's/.*copied=\([0-9-]*\).*/\1/p' "$dir/stderr.txt") ;;
+    B*|I|IJ) got=$(sed -n 's/.*copied=\([0-9-]*\).*/\1/p' "$dir/stderr.txt") ;;
     *) got=$(grep -c "Remapped: com/acme/orders/" "$dir/libagent.log" || true)
        local skipped want_skipped
        skipped=$(grep -c "Skipped by filter: com/acme/" "$dir/libagent.log" || true)
@@ -62,8 +62,16 @@ check() { # label expected-copies jvm-and-bench-args...
        [ "$skipped" = "$want_skipped" ] || { echo "checked run $label: $skipped skip lines, expected $want_skipped"; exit 1; } ;;
   esac
   [ "$got" = "$want" ] || { echo "checked run $label: $got classes rewritten, expected $want"; exit 1; }
+  case $label in *J)  # recording Quorvane's per-call event: one for each corpus class the transformer saw
+    local recorded want_recorded
+    recorded=$("$jfr" print --events qv.vantrel.quorvane.ClassTransform "$dir/run.jfr" | grep -c 'className = "com/acme/' || true)
+    want_recorded=$([ "$label" = IJ ] && echo 4096 || echo 2048)
+    [ "$recorded" = "$want_recorded" ] || { echo "checked run $label: $recorded events recorded, expected $want_recorded"; exit 1; }
+    echo "checked run $label: $recorded ClassTransform events recorded" ;;
+  esac
   echo "checked run $label: -Xcheck:jni silent, $got classes rewritten"
 }
+jfr=$(dirname "$(readlink -f "$(command -v "$java")")")/jfr
 check B 2048 "-javaagent:$agent=com/acme/orders/" -cp "$cp" qvbench.LoadBench
 check BR 2048 "-javaagent:$agentr=com/acme/orders/" -cp "$cp" qvbench.LoadBench
 check C 2048 "-Djava.library.path=$lib" -cp "$cp" qvbench.LoadBench --lib selected
@@ -79,6 +87,12 @@ check QB 2048 "${quiet[@]}" -Dqv.vantrel.quorvane.log.flush=buffered "-Djava.lib
 # The JDK route's transformer on Quorvane's Instrumentation, and that Instrumentation with none.
 check I 2048 "-Djava.library.path=$lib" -cp "$cp:$agent" qvbench.LoadBench --instrumentation copy
 check ID 0 "-Djava.library.path=$lib" -cp "$cp:$agent" qvbench.LoadBench --lib none --instrumentation none
+# The same work recorded by JFR, with nothing in the recording but Quorvane's per-call event.
+record=(-Xlog:jfr+startup=off
+  -XX:StartFlightRecording:settings=none,+qv.vantrel.quorvane.ClassTransform#enabled=true,filename=run.jfr)
+check QBJ 2048 "${quiet[@]}" -Dqv.vantrel.quorvane.log.flush=buffered "${record[@]}" "-Djava.library.path=$lib" \
+  -cp "$cp" qvbench.LoadBench --lib selected
+check IJ 2048 "${record[@]}" "-Djava.library.path=$lib" -cp "$cp:$agent" qvbench.LoadBench --instrumentation copy
 
 "$java" -cp "$cp" qvbench.Conductor java="$java" cp="$cp" agent="$agent" agentr="$agentr" lib="$lib" \
   corpus="$corpus" out="$out" sessions="$sessions" rounds="$rounds" cpu="$cpu" cpus4="$cpus4" \

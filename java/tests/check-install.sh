@@ -46,7 +46,7 @@ cmp -s "$pom" "$work/unpacked/META-INF/maven/qv.vantrel/quorvane/pom.xml" \
 module=$("$jar_tool" --describe-module --file "$prefix/share/java/quorvane.jar")
 grep -q "^qv.vantrel.quorvane jar:" <<<"$module" && ! grep -q "automatic" <<<"$module" \
   || fail "the jar is not the explicit module qv.vantrel.quorvane: $module"
-[ "$(grep '^exports ' <<<"$module" | sort | tr '\n' ' ')" = "exports qv.vantrel.quorvane exports qv.vantrel.quorvane.remapper " ] \
+[ "$(grep '^exports ' <<<"$module" | sort | tr '\n' ' ')" = "exports qv.vantrel.quorvane exports qv.vantrel.quorvane.management exports qv.vantrel.quorvane.remapper " ] \
   || fail "the module exports other than the API: $module"
 
 # The installed jar, through its link, with nothing on java.library.path.

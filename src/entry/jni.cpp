@@ -154,7 +154,7 @@ extern "C" JNIEXPORT jboolean JNICALL Java_qv_vantrel_quorvane_Quorvane_initNati
 // Stops this copy for good: the hook does nothing from now on, the VM stops
 // calling it, and the Remap class's global reference (which pins the class
 // loader of this copy's Java side) goes once no hook is inside a remap.
-extern "C" JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_detach(JNIEnv* env, jclass) {
+extern "C" JNIEXPORT void JNICALL Java_qv_vantrel_quorvane_Quorvane_detachNative(JNIEnv* env, jclass) {
     std::lock_guard<std::mutex> lock(init_mutex);
     Remapper& remapper = Remapper::getInstance();
     if (remapper.isDetached()) {

@@ -108,7 +108,7 @@ TEST(Detach, OneProcessLifetime) {
     // the reference must outlive this remap at least.
     int deletedDuringRemap = -1;
     jni.onRemap = [&] {
-        Java_qv_vantrel_quorvane_Quorvane_detach(jni.env(), nullptr);
+        Java_qv_vantrel_quorvane_Quorvane_detachNative(jni.env(), nullptr);
         deletedDuringRemap = jni.calls("DeleteGlobalRef");
     };
     EXPECT_TRUE(load(*jvmti, jni, "com/example/Widget")) << "the remap in flight completes";
@@ -143,7 +143,7 @@ TEST(Detach, OneProcessLifetime) {
     EXPECT_FALSE(load(*jvmti, jni, "com/example/Later"));
     EXPECT_EQ(jni.totalCalls(), callsBefore);
     EXPECT_EQ(Java_qv_vantrel_quorvane_Quorvane_initNative(jni.env(), nullptr), JNI_FALSE);
-    Java_qv_vantrel_quorvane_Quorvane_detach(jni.env(), nullptr);
+    Java_qv_vantrel_quorvane_Quorvane_detachNative(jni.env(), nullptr);
     EXPECT_EQ(deletes(), 1) << "a second detach releases nothing more";
     EXPECT_EQ(jvmti->calls("SetEventNotificationMode"), 2) << "enabled once, disabled once";
 
@@ -168,7 +168,7 @@ TEST(Detach, BeforeTheLogStarts) {
     std::ofstream("libagent.log", std::ios::trunc) << earlier;
     auto& remapper = QuorvaneTest::freshRegistry();
     FakeJni jni;
-    Java_qv_vantrel_quorvane_Quorvane_detach(jni.env(), nullptr);
+    Java_qv_vantrel_quorvane_Quorvane_detachNative(jni.env(), nullptr);
     ASSERT_TRUE(remapper.isDetached());
 
     ::testing::internal::CaptureStderr();

@@ -29,8 +29,8 @@ import java.util.Random;
  * <p>Usage: {@code Conductor <key>=<value>...}, keys: java, cp, agent, agentr (the
  * retransform-capable agent jar), lib, corpus, out, sessions, rounds (per session), warmup,
  * cpu, cpus4, threads, jvmopts (space separated), otherlib (a folder holding another build
- * of libquorvane.so, measured as Cx, Dx, QBx and Ix beside C, D, QB and I), and configs (comma separated:
- * measure only these, with their floors; default all).
+ * of libquorvane.so, measured as Cx, Dx, Ix, QBx and QFBx beside C, D, I, QB and QFB), and
+ * configs (comma separated: measure only these, with their floors; default all).
  */
 public final class Conductor {
     /** One benchmark JVM, spoken to through stdin and its stderr. */
@@ -148,9 +148,26 @@ public final class Conductor {
     private static final List<String> QUIET_BUFFERED = List.of("-Dqv.vantrel.quorvane.log.level=info",
             "-Dqv.vantrel.quorvane.log.console=off", "-Dqv.vantrel.quorvane.log.flush=buffered");
 
+    /**
+     * A JFR recording of the JVM's whole life with nothing in it but Quorvane's per-call
+     * event (its start-up lines kept off standard output, which the checks want empty).
+     */
+    private static final List<String> RECORD_CLASS_TRANSFORMS = List.of("-Xlog:jfr+startup=off",
+            "-XX:StartFlightRecording:settings=none,+qv.vantrel.quorvane.ClassTransform#enabled=true,filename=run.jfr");
+
+    /** JFR started, with no event enabled: Quorvane's event is off, as under the JDK's settings. */
+    private static final List<String> RECORD_NOTHING =
+            List.of("-Xlog:jfr+startup=off", "-XX:StartFlightRecording:settings=none,filename=run.jfr");
+
     /** A figure computed from some pairs of each configuration. */
     private interface Statistic {
         double of(Map<String, List<double[]>> pairs);
+    }
+
+    private static List<String> with(List<String> options, List<String> more) {
+        List<String> all = new ArrayList<>(options);
+        all.addAll(more);
+        return all;
     }
 
     public static void main(String[] args) throws Exception {
@@ -195,7 +212,10 @@ public final class Conductor {
                 new JvmSetup("QB", cpu, 1, "selected", lib, null, QUIET_BUFFERED),
                 new JvmSetup("QFB", cpus4, threads, "selected", lib, null, QUIET_BUFFERED),
                 new JvmSetup("I", cpu, 1, null, lib, null, List.of(), "copy"),
-                new JvmSetup("ID", cpu, 1, "none", lib, null, List.of(), "none")));
+                new JvmSetup("ID", cpu, 1, "none", lib, null, List.of(), "none"),
+                new JvmSetup("QBN", cpu, 1, "selected", lib, null, with(QUIET_BUFFERED, RECORD_NOTHING)),
+                new JvmSetup("QBJ", cpu, 1, "selected", lib, null, with(QUIET_BUFFERED, RECORD_CLASS_TRANSFORMS)),
+                new JvmSetup("IJ", cpu, 1, null, lib, null, RECORD_CLASS_TRANSFORMS, "copy")));
         List<Config> configs = new ArrayList<>(Arrays.asList(
                 new Config("B", "JDK route: -javaagent, copy for com/acme/orders/", "A"),
                 new Config("BR", "B retransform-capable (Can-Retransform-Classes, addTransformer(t, true))", "A"),
@@ -211,18 +231,23 @@ public final class Conductor {
                 new Config("QB", "QC with the file buffered (flush=buffered)", "A"),
                 new Config("QFB", "QFC with the file buffered (flush=buffered)", a4),
                 new Config("I", "B's copying transformer on Quorvane.instrumentation()", "A"),
-                new Config("ID", "D after Quorvane.instrumentation(), no transformer on it", "A")));
+                new Config("ID", "D after Quorvane.instrumentation(), no transformer on it", "A"),
+                new Config("QBN", "QB with JFR recording, Quorvane's event not enabled", "A"),
+                new Config("QBJ", "QB recording Quorvane's per-call event (2,048 calls a round)", "A"),
+                new Config("IJ", "I recording Quorvane's per-call event (4,096 calls a round)", "A")));
         // Another build of the library beside this one (e.g. before a change), in the same run.
         String other = opt.get("otherlib");
         if (other != null && !other.isEmpty()) {
             setups.add(new JvmSetup("Cx", cpu, 1, "selected", other, null));
             setups.add(new JvmSetup("Dx", cpu, 1, "none", other, null));
-            setups.add(new JvmSetup("QBx", cpu, 1, "selected", other, null, QUIET_BUFFERED));
             setups.add(new JvmSetup("Ix", cpu, 1, null, other, null, List.of(), "copy"));
+            setups.add(new JvmSetup("QBx", cpu, 1, "selected", other, null, QUIET_BUFFERED));
+            setups.add(new JvmSetup("QFBx", cpus4, threads, "selected", other, null, QUIET_BUFFERED));
             configs.add(new Config("Cx", "C with the library in otherlib", "A"));
             configs.add(new Config("Dx", "D with the library in otherlib", "A"));
-            configs.add(new Config("QBx", "QB with the library in otherlib", "A"));
             configs.add(new Config("Ix", "I with the library in otherlib", "A"));
+            configs.add(new Config("QBx", "QB with the library in otherlib", "A"));
+            configs.add(new Config("QFBx", "QFB with the library in otherlib", a4));
         }
         // A subset, for a quicker run: the chosen configurations and the floors they need.
         String chosen = opt.get("configs");
@@ -359,10 +384,12 @@ public final class Conductor {
             {"ID", "D", "1 (no cost)"},
             {"C", "Cx", "this build / otherlib"},
             {"D", "Dx", "this build / otherlib"},
-            {"QB", "QBx", "this build / otherlib"},
-            {"QBx", "BR", "otherlib's QB / BR"},
             {"I", "Ix", "this build / otherlib"},
             {"Ix", "B", "otherlib's I / B"},
+            {"QB", "QBx", "this build / otherlib"},
+            {"QBx", "BR", "otherlib's QB / BR"},
+            {"QFB", "QFBx", "this build / otherlib"},
+            {"QBN", "QB", "1 (JFR on, event off: no cost)"},
         };
         if (all.containsKey("E") && all.containsKey("C")) {
             s.append(ratioRow("E load time / C load time", all, random, "E", "C", true, sessions, "<= 1.05"));
@@ -372,6 +399,21 @@ public final class Conductor {
             if (all.containsKey(r[0]) && all.containsKey(r[1])) {
                 s.append(ratioRow(r[0] + " overhead / " + r[1] + " overhead", all, random, r[0], r[1], false, sessions,
                         r[2]));
+            }
+        }
+        // What recording the per-call event adds, per call of a transformer: QB's transformer
+        // sees the 2,048 selected classes of a round's 4,096, I's every class.
+        String[][] recordingCosts = {
+            {"QBJ", "QB", "2", "QBJ - QB, per call of Remap's transformer", "<= 0.5"},
+            {"QBJ", "QBN", "2", "QBJ - QBN (both with JFR on), per call", ""},
+            {"IJ", "I", "1", "IJ - I, per call of the Instrumentation's transformer", "<= 0.5"},
+        };
+        for (String[] cost : recordingCosts) {
+            if (all.containsKey(cost[0]) && all.containsKey(cost[1])) {
+                double scale = Double.parseDouble(cost[2]);
+                s.append(String.format(Locale.ROOT, "| %s, µs | %s | %s | %s |%n", cost[3],
+                        interval(all, random, difference(cost[0], cost[1], 4, 2, scale)),
+                        interval(all, random, difference(cost[0], cost[1], 3, 1, scale)), cost[4]));
             }
         }
         for (String[] limit : new String[][] {{"D", "<= 3.5"}, {"QD", "<= 0.3"}}) {
@@ -415,6 +457,12 @@ public final class Conductor {
 
     private static Statistic overhead(String config, int m, int f) {
         return pairs -> median(pairs.get(config), p -> (p[m] - p[f]) / 1000.0);
+    }
+
+    /** Difference of the median overheads, in µs, times scale (per call when scale is classes per call). */
+    private static Statistic difference(String num, String den, int m, int f, double scale) {
+        java.util.function.ToDoubleFunction<double[]> value = p -> (p[m] - p[f]) / 1000.0;
+        return pairs -> (median(pairs.get(num), value) - median(pairs.get(den), value)) * scale;
     }
 
     /** Ratio of medians: of the overheads, or (relative) of the times relative to the floor. */

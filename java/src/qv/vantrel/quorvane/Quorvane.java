@@ -9,6 +9,8 @@ import java.util.Objects;
 import java.util.Set;
 import qv.vantrel.quorvane.instrument.AgentLoader;
 import qv.vantrel.quorvane.instrument.HandOut;
+import qv.vantrel.quorvane.observe.Cause;
+import qv.vantrel.quorvane.observe.Transformers;
 
 /**
  * Entry point of the Quorvane native agent: load-time class rewriting from inside
@@ -53,6 +55,12 @@ import qv.vantrel.quorvane.instrument.HandOut;
  * -Dqv.vantrel.quorvane.log.console=off -Dqv.vantrel.quorvane.log.flush=buffered}. A bad
  * property value never stops the application: the default stays and the log's first lines
  * say what was ignored.
+ *
+ * <p>What the transformers do (every call: the class, the outcome, how long it took) is
+ * shown to JDK Flight Recorder as the event {@code qv.vantrel.quorvane.ClassTransform}
+ * (off unless a recording enables it) with the periodic
+ * {@code qv.vantrel.quorvane.TransformerStatistics}, and to JMX as the MXBean
+ * {@link qv.vantrel.quorvane.management.TransformersMXBean}.
  *
  * <p>All methods may be called from any thread at any time; filter edits take effect
  * for the next class that loads.
@@ -300,8 +308,16 @@ public final class Quorvane {
      * or removed a method or a field, the JVM refuses the original class file (for
      * instance {@code JVMTI_ERROR_UNSUPPORTED_REDEFINITION_METHOD_DELETED}), the class
      * keeps the rewrite, and a {@link RetransformException} names it.
+     *
+     * <p>The copy's MXBean ({@code qv.vantrel.quorvane:type=Transformers}) is unregistered,
+     * and its transformers leave the statistics of JDK Flight Recorder.
      */
-    public static native void detach();
+    public static void detach() {
+        detachNative();
+        Transformers.detach();
+    }
+
+    private static native void detachNative();
 
     /**
      * Adds an include entry.
@@ -530,7 +546,13 @@ public final class Quorvane {
     private static int retransformDistinct(Class<?>[] classes) {
         Class<?>[] refusedClasses = new Class<?>[classes.length];
         String[] refusedReasons = new String[classes.length];
-        int retransformed = retransformNative(classes, refusedClasses, refusedReasons);
+        int retransformed;
+        Cause.Mark enclosing = Cause.enter(Cause.RETRANSFORM, classes);
+        try {
+            retransformed = retransformNative(classes, refusedClasses, refusedReasons);
+        } finally {
+            Cause.leave(enclosing);
+        }
         List<RetransformException.Failure> failures = new ArrayList<>();
         for (int i = 0; i < refusedClasses.length && refusedClasses[i] != null; i++) {
             failures.add(new RetransformException.Failure(refusedClasses[i], refusedReasons[i]));

@@ -13,6 +13,7 @@ import java.util.Map;
 import java.util.Objects;
 import java.util.Set;
 import java.util.jar.JarFile;
+import qv.vantrel.quorvane.observe.Cause;
 
 /**
  * Quorvane's {@link Instrumentation}, as {@code qv.vantrel.quorvane.Quorvane.instrumentation()}
@@ -104,7 +105,12 @@ public final class QuorvaneInstrumentation implements Instrumentation {
             Objects.requireNonNull(type, "retransformClasses: the array holds null");
         }
         if (copy.length > 0) {
-            InstrumentNatives.retransformClasses(copy);
+            Cause.Mark enclosing = Cause.enter(Cause.RETRANSFORM, copy);
+            try {
+                InstrumentNatives.retransformClasses(copy);
+            } finally {
+                Cause.leave(enclosing);
+            }
         }
     }
 
@@ -130,7 +136,12 @@ public final class QuorvaneInstrumentation implements Instrumentation {
             files[i] = definition.getDefinitionClassFile();
         }
         if (classes.length > 0) {
-            InstrumentNatives.redefineClasses(classes, files);
+            Cause.Mark enclosing = Cause.enter(Cause.REDEFINE, classes);
+            try {
+                InstrumentNatives.redefineClasses(classes, files);
+            } finally {
+                Cause.leave(enclosing);
+            }
         }
     }
 

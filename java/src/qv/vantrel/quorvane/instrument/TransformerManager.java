@@ -4,6 +4,10 @@ import java.lang.instrument.ClassFileTransformer;
 import java.security.ProtectionDomain;
 import java.util.ArrayList;
 import java.util.List;
+import qv.vantrel.quorvane.observe.Outcome;
+import qv.vantrel.quorvane.observe.Recorder;
+import qv.vantrel.quorvane.observe.TransformerCounts;
+import qv.vantrel.quorvane.observe.Transformers;
 
 /**
  * The transformers of this copy of Quorvane: those added without retransformation in
@@ -14,22 +18,30 @@ import java.util.List;
  * transformers of each Instrumentation together, in the order the Instrumentations were
  * made, and each one's in the order it added them.
  *
+ * <p>Each call of a transformer is counted for the Transformers MXBean and, while a
+ * recording enables it, recorded as a JFR event (qv.vantrel.quorvane.observe).
+ *
  * <p>Threads: the lists are replaced, never changed, under {@code lock}, so that the
  * hook reads them on any class-loading thread without a lock; {@code lock} also
  * serializes switching each environment's event on with its first transformer and off
  * with its last.
  */
 final class TransformerManager {
-    /** A transformer as added, with its native method prefix and the Instrumentation that added it. */
+    /**
+     * A transformer as added, with its native method prefix, the Instrumentation that added
+     * it and where its calls are counted.
+     */
     private static final class Registered {
         final ClassFileTransformer transformer;
         final String prefix;
         final int owner;
+        final TransformerCounts counts;
 
-        Registered(ClassFileTransformer transformer, String prefix, int owner) {
+        Registered(ClassFileTransformer transformer, String prefix, int owner, TransformerCounts counts) {
             this.transformer = transformer;
             this.prefix = prefix;
             this.owner = owner;
+            this.counts = counts;
         }
     }
 
@@ -81,6 +93,7 @@ final class TransformerManager {
         synchronized (lock) {
             checkAttached("addTransformer");
             Registered[] list = canRetransform ? retransformable : plain;
+            TransformerCounts counts = Transformers.added(transformer, Transformers.INSTRUMENTATION);
             if (list.length == 0) {
                 InstrumentNatives.setHookEnabled(canRetransform, true);
             }
@@ -91,7 +104,7 @@ final class TransformerManager {
             }
             Registered[] grown = new Registered[list.length + 1];
             System.arraycopy(list, 0, grown, 0, at);
-            grown[at] = new Registered(transformer, null, owner);
+            grown[at] = new Registered(transformer, null, owner, counts);
             System.arraycopy(list, at, grown, at + 1, list.length - at);
             publish(canRetransform, grown);
         }
@@ -114,6 +127,7 @@ final class TransformerManager {
                 System.arraycopy(list, 0, shrunk, 0, at);
                 System.arraycopy(list, at + 1, shrunk, at, list.length - at - 1);
                 publish(canRetransform, shrunk);
+                Transformers.removed(list[at].counts);
                 if (shrunk.length == 0) {
                     InstrumentNatives.setHookEnabled(canRetransform, false);
                 }
@@ -133,7 +147,7 @@ final class TransformerManager {
                 if (at < 0) {
                     continue;
                 }
-                list[at] = new Registered(transformer, prefix, owner);
+                list[at] = new Registered(transformer, prefix, owner, list[at].counts);
                 List<String> prefixes = new ArrayList<>();
                 for (Registered registered : list) {
                     if (registered.prefix != null && !registered.prefix.isEmpty()) {
@@ -184,14 +198,26 @@ final class TransformerManager {
         byte[] current = classFile;
         boolean changed = false;
         for (Registered registered : list) {
+            Object event = Recorder.begin();
+            long start = System.nanoTime();
             byte[] result;
+            Throwable failure = null;
             try {
                 result = registered.transformer.transform(in, loader, name, redefined, domain, current);
-            } catch (Throwable failure) {
-                warn(name, registered.transformer, failure);
-                continue;
+            } catch (Throwable thrown) {
+                failure = thrown;
+                result = null;
             }
-            if (result != null) {
+            long elapsed = System.nanoTime() - start;
+            int outcome = failure != null ? Outcome.FAILED : result != null ? Outcome.CHANGED : Outcome.UNCHANGED;
+            if (event != null) {
+                Recorder.transformed(event, registered.counts, name, retransformable, redefined, current.length,
+                        result != null ? result.length : current.length, outcome, failure);
+            }
+            registered.counts.record(outcome, elapsed);
+            if (failure != null) {
+                warn(name, registered.transformer, failure);
+            } else if (result != null) {
                 current = result;
                 changed = true;
             }

@@ -1,6 +1,10 @@
 package qv.vantrel.quorvane.remapper;
 
 import java.util.Objects;
+import qv.vantrel.quorvane.observe.Outcome;
+import qv.vantrel.quorvane.observe.Recorder;
+import qv.vantrel.quorvane.observe.TransformerCounts;
+import qv.vantrel.quorvane.observe.Transformers;
 
 /**
  * The bridge from the native agent to the application's class transformer.
@@ -16,6 +20,11 @@ import java.util.Objects;
  * When what it throws is an {@link InterruptedException}, the thread's interrupt
  * status is set again after the report, so that the code loading the class still
  * sees the interrupt.
+ *
+ * <p>Each call of the transformer is counted in the MXBean
+ * {@link qv.vantrel.quorvane.management.TransformersMXBean qv.vantrel.quorvane:type=Transformers}
+ * and, while a JDK Flight Recorder recording enables it, recorded as the event
+ * {@code qv.vantrel.quorvane.ClassTransform}.
  */
 public final class Remap {
     /** Rewrites one class file. */
@@ -56,8 +65,21 @@ public final class Remap {
         failure.printStackTrace();
     };
 
-    private static volatile Transformer transformer;
+    /** The transformer with its counts, published together: remap reads one field. */
+    private static final class Installed {
+        final Transformer transformer;
+        final TransformerCounts counts;
+
+        Installed(Transformer transformer, TransformerCounts counts) {
+            this.transformer = transformer;
+            this.counts = counts;
+        }
+    }
+
+    private static volatile Installed installed;
     private static volatile FailureHandler failureHandler = PRINT_TO_STDERR;
+    // Serializes setTransformer: each replaced transformer leaves the counts once.
+    private static final Object SETTING = new Object();
 
     private Remap() {
     }
@@ -68,7 +90,14 @@ public final class Remap {
      * @param newTransformer the transformer, or null
      */
     public static void setTransformer(Transformer newTransformer) {
-        transformer = newTransformer;
+        synchronized (SETTING) {
+            Installed replaced = installed;
+            installed = newTransformer == null ? null
+                    : new Installed(newTransformer, Transformers.added(newTransformer, Transformers.REMAP));
+            if (replaced != null) {
+                Transformers.removed(replaced.counts);
+            }
+        }
     }
 
     /**
@@ -77,7 +106,8 @@ public final class Remap {
      * @return the transformer, or null when none is registered
      */
     public static Transformer getTransformer() {
-        return transformer;
+        Installed current = installed;
+        return current != null ? current.transformer : null;
     }
 
     /**
@@ -97,14 +127,31 @@ public final class Remap {
      * @return the replacement class file, or null to leave the class unchanged
      */
     public static byte[] remap(String name, byte[] classBytes) {
-        Transformer current = transformer;
+        Installed current = installed;
         if (current == null) {
             return null;
         }
+        Object event = Recorder.begin();
+        long start = System.nanoTime();
         byte[] result;
+        Throwable failure = null;
         try {
-            result = current.transform(name, classBytes);
-        } catch (Throwable failure) {
+            result = current.transformer.transform(name, classBytes);
+        } catch (Throwable thrown) {
+            failure = thrown;
+            result = null;
+        }
+        long elapsed = System.nanoTime() - start;
+        // The VM keeps a class unchanged when handed an empty class file; say so, as for null.
+        int outcome = failure != null ? Outcome.FAILED
+                : result != null && result.length > 0 ? Outcome.CHANGED : Outcome.UNCHANGED;
+        if (event != null) {
+            int bytesIn = classBytes != null ? classBytes.length : 0;
+            Recorder.remapped(event, current.counts, name, bytesIn, outcome == Outcome.CHANGED ? result.length : bytesIn,
+                    outcome, failure);
+        }
+        current.counts.record(outcome, elapsed);
+        if (failure != null) {
             report(name, failure);
             if (failure instanceof InterruptedException) {
                 // Catching it cleared the thread's interrupt status; the code that
@@ -113,8 +160,7 @@ public final class Remap {
             }
             return null;
         }
-        // The VM keeps a class unchanged when handed an empty class file; say so, as for null.
-        return result != null && result.length == 0 ? null : result;
+        return outcome == Outcome.CHANGED ? result : null;
     }
 
     private static void report(String name, Throwable failure) {
