@@ -20,7 +20,7 @@ import qv.vantrel.quorvane.Quorvane;
  * default file cannot be created in, a log folder made read-only while the log rotates, a
  * non-empty folder in a rotated file's place, and {@code kill -9} while buffered lines are
  * written. Folders that may not be written stop anyone but root: run as root (as CI does),
- * the child drops to the user nobody (setpriv), so that the folder stops it.
+ * the child drops every capability (setpriv), so that the folder stops it.
  *
  * <p>Usage: {@code LogFaultsCase unwritable-working-folder|rotation-read-only-folder|
  * rotation-folder-in-place|kill-buffered}
@@ -58,14 +58,16 @@ public final class LogFaultsCase {
     }
 
     /**
-     * Starts the child for row in dir, output to output; as the user nobody when this JVM runs as
+     * Starts the child for row in dir, output to output; with no capability when this JVM runs as
      * root and asUser says so.
      */
     private static Process start(Path dir, Path output, boolean asUser, List<String> jvmArgs, String row)
             throws Exception {
         List<String> command = new ArrayList<>();
         if (asUser && root()) {
-            command.addAll(List.of("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"));
+            // Root without any capability: its own folders' permission bits stop it, and it
+            // still reaches a build below a folder only root may enter (a mktemp clone).
+            command.addAll(List.of("setpriv", "--bounding-set=-all", "--inh-caps=-all", "--"));
         }
         List<String> options = new ArrayList<>(jvmArgs);
         options.add("-XX:ErrorFile=/tmp/hs_err_qvstress_pid%p.log");
