@@ -59,12 +59,12 @@ public final class LogFaultsCase {
 
     /**
      * Starts the child for row in dir, output to output; with no capability when this JVM runs as
-     * root and asUser says so.
+     * root and withoutCapabilities says so.
      */
-    private static Process start(Path dir, Path output, boolean asUser, List<String> jvmArgs, String row)
+    private static Process start(Path dir, Path output, boolean withoutCapabilities, List<String> jvmArgs, String row)
             throws Exception {
         List<String> command = new ArrayList<>();
-        if (asUser && root()) {
+        if (withoutCapabilities && root()) {
             // Root without any capability: its own folders' permission bits stop it, and it
             // still reaches a build below a folder only root may enter (a mktemp clone).
             command.addAll(List.of("setpriv", "--bounding-set=-all", "--inh-caps=-all", "--"));
