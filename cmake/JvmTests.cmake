@@ -15,6 +15,8 @@ if(NOT QUORVANE_TEST_JDKS)
   endforeach()
 endif()
 set(QUORVANE_RUN_CASE ${CMAKE_CURRENT_LIST_DIR}/../tests/jvm/run-case.sh)
+# The launcher of the rows without JVM options, built by tests/jvm.
+set(QUORVANE_PLAIN_JAR ${CMAKE_BINARY_DIR}/tests/jvm/plain.jar)
 
 # Every JDK the cases run on: those above, and an emulated one. A JDK may
 # also have, by its label:
@@ -88,15 +90,26 @@ endfunction()
 # quorvane_add_jvm_test(<name> MAIN <class> CLASSPATH <entries...>
 #                       [JVM_ARGS <args...>] [ARGS <args...>] [TIMEOUT <s>]
 #                       [LABELS <labels...>] [JDKS <labels...>]
-#                       [ENV <NAME=VALUE...>])
+#                       [ENV <NAME=VALUE...>] [PLAIN])
 # Adds one CTest test per JDK, named jvm.<jdk>.<name>. The case passes when
 # the JVM exits 0, -Xcheck:jni printed no warning and no hs_err file appeared.
 # The library folder is on java.library.path (for a JDK with a LIB_DIR of its
 # own, that folder instead); libagent.log lands in the case's working
 # directory, which stays behind for inspection after a failure. ENV entries
 # are set in the JVM's environment.
+# PLAIN adds, on each JDK that runs natively, the row jvm.<jdk>.<name>.no-options:
+# the same case in a JVM given no option at all and a clean environment, as
+# users start theirs (run-case.sh --plain). Its JVM_ARGS may only be -D
+# properties (or none, for a -jar case).
 function(quorvane_add_jvm_test NAME)
-  cmake_parse_arguments(ARG "" "MAIN;TIMEOUT" "CLASSPATH;JVM_ARGS;ARGS;LABELS;JDKS;DEPENDS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "PLAIN" "MAIN;TIMEOUT" "CLASSPATH;JVM_ARGS;ARGS;LABELS;JDKS;DEPENDS;ENV" ${ARGN})
+  if(ARG_PLAIN)
+    foreach(_arg IN LISTS ARG_JVM_ARGS)
+      if(NOT _arg MATCHES "^-D" OR ARG_MAIN STREQUAL "-jar")
+        message(FATAL_ERROR "${NAME}: a row without JVM options cannot pass ${_arg}")
+      endif()
+    endforeach()
+  endif()
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
@@ -122,5 +135,16 @@ function(quorvane_add_jvm_test NAME)
         ${_env_options}
         -- ${QUORVANE_TEST_JDK_JVM_ARGS_${_label}} ${ARG_JVM_ARGS} ${ARG_MAIN} ${ARG_ARGS})
     quorvane_jvm_test_properties(${_test} ${_label} ${ARG_TIMEOUT} ${ARG_LABELS})
+    if(ARG_PLAIN AND NOT QUORVANE_TEST_JDK_LAUNCHER_${_label})
+      add_test(NAME ${_test}.no-options
+        COMMAND bash ${QUORVANE_RUN_CASE}
+          ${_jdk_options}
+          --work-dir ${CMAKE_BINARY_DIR}/jvm-work/${_test}.no-options
+          --classpath ${_classpath}
+          ${_env_options}
+          --plain ${QUORVANE_PLAIN_JAR}
+          -- ${ARG_JVM_ARGS} ${ARG_MAIN} ${ARG_ARGS})
+      quorvane_jvm_test_properties(${_test}.no-options ${_label} ${ARG_TIMEOUT} ${ARG_LABELS} no-options)
+    endif()
   endforeach()
 endfunction()

@@ -88,7 +88,8 @@ JNIEXPORT jobject JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_
 // The JVM's input arguments (JAVA_TOOL_OPTIONS and flag files included), from
 // java.base: java.management, whose RuntimeMXBean lists the same, is not in
 // every boot layer. JNI reaches the class the module system keeps from Java
-// code. Null with the VM's exception pending when they cannot be had.
+// code. Null with the VM's exception pending when they cannot be had, and
+// null with nothing pending when the JVM was given no option at all.
 JNIEXPORT jobjectArray JNICALL Java_qv_vantrel_quorvane_instrument_InstrumentNatives_vmArguments(JNIEnv* env, jclass) {
     jclass vm = env->FindClass(vm_class);
     if (vm == nullptr) {

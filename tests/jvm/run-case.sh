@@ -2,13 +2,19 @@
 # Runs one real-JVM test case: a fresh working directory, -Xcheck:jni, and a
 # failure for a non-zero exit, any -Xcheck:jni warning or a VM crash file.
 # Usage: run-case.sh --java J [--launcher L] --lib-dir D --work-dir W --classpath CP [--env NAME=VALUE]...
-#                    -- [jvm args] Main [args]
+#                    [--plain PLAIN_JAR] -- [jvm args] Main [args]
+# With --plain, the case runs as a user's `java -cp app.jar Main` does: the JVM
+# gets no option at all (no -Xcheck:jni, no library path: the library comes
+# from the jar) and an environment holding only PATH, HOME and the --env
+# entries. Its -Dkey=value arguments reach it as program arguments of
+# PLAIN_JAR's qvtest.Plain, which sets them before it calls Main; a -jar case
+# takes none.
 # With --launcher, J runs as `L J ...` (an emulator for a JDK of another
 # architecture), and the JVM learns L from -Dquorvane.test.launcher so that
 # the cases start their child JVMs the same way.
 set -uo pipefail
 
-java="" launcher="" lib_dir="" work_dir="" classpath=""
+java="" launcher="" lib_dir="" work_dir="" classpath="" plain_jar=""
 env_vars=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -18,6 +24,7 @@ while [ $# -gt 0 ]; do
     --work-dir) work_dir=$2; shift 2 ;;
     --classpath) classpath=$2; shift 2 ;;
     --env) env_vars+=("$2"); shift 2 ;;
+    --plain) plain_jar=$2; shift 2 ;;
     --) shift; break ;;
     *) echo "run-case: unknown option $1" >&2; exit 2 ;;
   esac
@@ -44,7 +51,18 @@ if [ "${feature:-17}" -ge 24 ] 2>/dev/null; then
   extra+=(--enable-native-access=ALL-UNNAMED)
 fi
 
-env "${env_vars[@]}" "${run[@]}" -Xcheck:jni "${extra[@]}" -Djava.library.path="$lib_dir" -cp "$classpath" "$@" >stdout.txt 2>stderr.txt
+if [ -n "$plain_jar" ]; then
+  if [ "${1:-}" = -jar ]; then
+    plain=("$@")
+  else
+    plain=(-cp "$plain_jar:$classpath" qvtest.Plain "$@")
+  fi
+  env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="${HOME:-/root}" "${env_vars[@]}" "${run[@]}" "${plain[@]}" \
+    >stdout.txt 2>stderr.txt
+else
+  env "${env_vars[@]}" "${run[@]}" -Xcheck:jni "${extra[@]}" -Djava.library.path="$lib_dir" -cp "$classpath" "$@" \
+    >stdout.txt 2>stderr.txt
+fi
 status=$?
 
 failed=0

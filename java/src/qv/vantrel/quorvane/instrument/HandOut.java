@@ -183,11 +183,12 @@ public final class HandOut {
             RuntimeException failure = null;
             try {
                 arguments = InstrumentNatives.vmArguments();
+                if (arguments == null) {
+                    // A JVM started with no option at all answers null, not an empty array.
+                    arguments = new String[0];
+                }
             } catch (RuntimeException | LinkageError e) {
                 failure = new IllegalStateException(e.toString(), e);
-            }
-            if (arguments == null && failure == null) {
-                failure = new IllegalStateException("the JVM gave none");
             }
             unreadable = failure;
             dynamicAgentLoadingDisabled = arguments != null && dynamicAgentLoadingDisabled(arguments);

@@ -36,7 +36,10 @@ final class InstrumentNatives {
      */
     static native QuorvaneInstrumentation instrumentation();
 
-    /** The JVM's input arguments, as {@code RuntimeMXBean.getInputArguments()} lists them. */
+    /**
+     * The JVM's input arguments, as {@code RuntimeMXBean.getInputArguments()} lists them; null
+     * when the JVM was given none.
+     */
     static native String[] vmArguments();
 
     /** Switches the class-file-load event of one of the two environments. */
