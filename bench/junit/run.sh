@@ -2,7 +2,8 @@
 # What quorvane-junit adds to a test run's start (see bench/README.md): the console
 # launcher reaching its first test with and without the listener (no agent declared),
 # and with Byte Buddy's agent declared against the same run with -javaagent, all four
-# in one run, in fresh JVMs taking turns on one CPU.
+# in one run, in fresh JVMs taking turns on one CPU; and the listener's own cost with no
+# agent declared, measured inside a fresh JVM.
 # Usage: bash bench/junit/run.sh [rounds]   (default 30)
 #   BUILD_DIR (default build-bench), JAVA, BENCH_CPU (default the last CPU)
 set -euo pipefail
@@ -22,4 +23,6 @@ trap 'rm -rf "$work"' EXIT
 echo "$("$java" -version 2>&1 | head -1); $(nproc) CPUs, load $(cut -d' ' -f1-3 /proc/loadavg)"
 "$java" -cp "$out/junit_bench_driver.jar" qvbench.junit.StartBench "$java" "$rounds" "$work" \
   /usr/share/java/junit-platform-console-standalone.jar "$out/junit_bench_tests.jar" /usr/share/java/byte-buddy-agent.jar \
-  "$build/lib/quorvane.jar" "$build/lib/quorvane-junit.jar" "$root/bench/junit/declared" "$cpu"
+  "$build/lib/quorvane.jar" "$build/lib/quorvane-junit.jar" "$root/bench/junit/declared" "$out/junit_bench_driver.jar" \
+  /usr/share/java/junit-platform-launcher.jar:/usr/share/java/junit-platform-engine.jar:/usr/share/java/junit-platform-commons.jar \
+  "$cpu"

@@ -32,8 +32,13 @@ import java.util.Map;
  * configuration's medians and the medians of the differences within a round, listener - plain
  * and declared - javaagent, with 95% intervals of those medians.
  *
+ * <p>And, as precisely as a fresh JVM allows, the listener's own cost with no agent declared,
+ * measured inside the JVM around what the platform does with its session listeners
+ * ({@link ListenerCost}), with quorvane-junit and without, in two more fresh JVMs per round.
+ *
  * <p>Usage: {@code StartBench <java> <rounds> <work dir> <console launcher jar> <test jar>
- * <byte-buddy-agent jar> <quorvane jar> <quorvane-junit jar> <declared folder> [taskset cpu]}
+ * <byte-buddy-agent jar> <quorvane jar> <quorvane-junit jar> <declared folder> <driver jar>
+ * <JUnit launcher jars> [taskset cpu]}
  */
 public final class StartBench {
     private StartBench() {
@@ -49,7 +54,9 @@ public final class StartBench {
         String quorvane = args[6];
         String junit = args[7];
         String declared = args[8];
-        String cpu = args.length > 9 ? args[9] : null;
+        String driver = args[9];
+        String launcher = args[10];
+        String cpu = args.length > 11 ? args[11] : null;
 
         String plain = String.join(":", console, tests, agent);
         String withListener = String.join(":", plain, quorvane, junit);
@@ -59,6 +66,18 @@ public final class StartBench {
         configs.put("javaagent", command(java, cpu, "-javaagent:" + agent, plain));
         configs.put("declared", command(java, cpu, null, withListener + ":" + declared));
         List<String> names = new ArrayList<>(configs.keySet());
+        List<String> alone = new ArrayList<>();
+        if (cpu != null) {
+            alone.addAll(List.of("taskset", "-c", cpu));
+        }
+        alone.add(java);
+        List<String> none = new ArrayList<>(alone);
+        alone.addAll(List.of("-cp", String.join(":", driver, launcher, quorvane, junit), "qvbench.junit.ListenerCost", "1"));
+        none.addAll(List.of("-cp", String.join(":", driver, launcher, quorvane), "qvbench.junit.ListenerCost", "0"));
+        double[] listenerWall = new double[rounds];
+        double[] listenerCpu = new double[rounds];
+        double[] noneWall = new double[rounds];
+        double[] noneCpu = new double[rounds];
 
         // One round to warm the file cache, not counted.
         for (String name : names) {
@@ -73,10 +92,17 @@ public final class StartBench {
         for (int round = 0; round < rounds; round++) {
             for (int i = 0; i < names.size(); i++) {
                 String name = names.get((i + round) % names.size());
+                // The first test's line: the machine's clock when it ran, and the JVM's CPU time.
                 long[] figures = run(configs.get(name), work);
-                wall.get(name)[round] = figures[0] / 1e6;
-                cpuTime.get(name)[round] = figures[1] / 1e6;
+                wall.get(name)[round] = (figures[1] - figures[0]) / 1e6;
+                cpuTime.get(name)[round] = figures[2] / 1e6;
             }
+            long[] figures = run(alone, work);
+            listenerWall[round] = figures[1] / 1e6;
+            listenerCpu[round] = figures[2] / 1e6;
+            figures = run(none, work);
+            noneWall[round] = figures[1] / 1e6;
+            noneCpu[round] = figures[2] / 1e6;
         }
 
         System.out.printf(Locale.ROOT, "%d rounds, one fresh JVM per configuration in each%s%n", rounds,
@@ -85,6 +111,11 @@ public final class StartBench {
             System.out.printf(Locale.ROOT, "  %-10s first test after %7.1f ms wall, %7.1f ms CPU (medians)%n", name,
                     median(wall.get(name)), median(cpuTime.get(name)));
         }
+        System.out.printf(Locale.ROOT, "  session listeners of two sessions, inside the JVM: with quorvane-junit %.2f ms"
+                + " wall, %.2f ms CPU; without %.2f ms wall, %.2f ms CPU (medians)%n", median(listenerWall),
+                median(listenerCpu), median(noneWall), median(noneCpu));
+        difference("the listener alone, wall", listenerWall, noneWall, "target: under 5 ms");
+        difference("the listener alone, CPU", listenerCpu, noneCpu, "target: under 5 ms");
         for (String figure : List.of("wall", "CPU")) {
             Map<String, double[]> values = figure.equals("wall") ? wall : cpuTime;
             difference("listener - plain, " + figure, values.get("listener"), values.get("plain"), "target: under 5 ms");
@@ -107,31 +138,33 @@ public final class StartBench {
         return command;
     }
 
-    /** Nanoseconds from the process's start to its first test, and of CPU time by then. */
+    /** The machine's clock when the process started, then the numbers of its "@@" line. */
     private static long[] run(List<String> command, Path work) throws IOException, InterruptedException {
         ProcessBuilder builder = new ProcessBuilder(command).directory(work.toFile()).redirectErrorStream(true);
         long start = System.nanoTime();
         Process process = builder.start();
-        long reached = -1;
-        long cpu = -1;
+        long[] figures = null;
         StringBuilder output = new StringBuilder();
         try (BufferedReader in = new BufferedReader(
                 new InputStreamReader(process.getInputStream(), StandardCharsets.UTF_8))) {
             for (String line = in.readLine(); line != null; line = in.readLine()) {
-                if (line.startsWith("@@ ") && reached < 0) {
-                    String[] figures = line.substring(3).trim().split(" ");
-                    reached = Long.parseLong(figures[0]);
-                    cpu = Long.parseLong(figures[1]);
+                if (line.startsWith("@@ ") && figures == null) {
+                    String[] numbers = line.substring(3).trim().split(" ");
+                    figures = new long[numbers.length + 1];
+                    figures[0] = start;
+                    for (int i = 0; i < numbers.length; i++) {
+                        figures[i + 1] = Long.parseLong(numbers[i]);
+                    }
                 } else {
                     output.append(line).append('\n');
                 }
             }
         }
         int status = process.waitFor();
-        if (status != 0 || reached < 0) {
+        if (status != 0 || figures == null) {
             throw new IllegalStateException("run failed (" + status + "): " + command + "\n" + output);
         }
-        return new long[] {reached - start, cpu};
+        return figures;
     }
 
     private static void difference(String what, double[] a, double[] b, String target) {
