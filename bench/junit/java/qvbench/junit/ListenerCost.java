@@ -1,20 +1,19 @@
 package qvbench.junit;
 
 import java.io.IOException;
-import java.io.InputStream;
 import java.lang.management.ManagementFactory;
 import java.lang.management.ThreadMXBean;
 import java.util.ServiceLoader;
-import org.junit.platform.launcher.LauncherDiscoveryListener;
 import org.junit.platform.launcher.LauncherSessionListener;
+import org.junit.platform.launcher.TestExecutionListener;
 
 /**
  * What a run that opens two sessions (the console launcher opens one for discovery and one for
  * execution) spends on its session listeners, measured inside a fresh JVM: find them among the
  * services, make them, and call each twice. Run with quorvane-junit on the class path and no
  * agent declared, and without it, the difference is the listener's own cost. First the JVM does
- * what the platform has done anyway by then: look services up, read a jar's entry through its URL
- * (its engines' service files), and look for junit-platform.properties. Prints
+ * what the platform has done anyway by then: read a service file of a jar (its engines') and make
+ * the provider, and look for junit-platform.properties. Prints
  * "@@ <wall ns> <CPU ns of this thread>".
  *
  * <p>Usage: {@code ListenerCost <session listeners expected>}
@@ -26,13 +25,12 @@ public final class ListenerCost {
     public static void main(String[] args) throws IOException {
         ThreadMXBean threads = ManagementFactory.getThreadMXBean();
         ClassLoader loader = Thread.currentThread().getContextClassLoader();
-        for (LauncherDiscoveryListener listener : ServiceLoader.load(LauncherDiscoveryListener.class, loader)) {
+        // The launcher's own jar provides a TestExecutionListener: its service file is read as
+        // the platform reads its engines' before it looks for session listeners.
+        for (TestExecutionListener listener : ServiceLoader.load(TestExecutionListener.class, loader)) {
             listener.getClass();
         }
         loader.getResource("junit-platform.properties");
-        try (InputStream in = loader.getResource("META-INF/MANIFEST.MF").openStream()) {
-            in.readAllBytes();
-        }
         threads.getCurrentThreadCpuTime();
 
         long start = System.nanoTime();

@@ -1,5 +1,6 @@
 package qv.vantrel.quorvane.junit;
 
+import java.net.URL;
 import java.nio.file.Path;
 import java.util.List;
 import org.junit.platform.commons.JUnitException;
@@ -53,9 +54,24 @@ public final class AgentLauncherSessionListener implements LauncherSessionListen
         if (loader == null) {
             loader = AgentLauncherSessionListener.class.getClassLoader();
         }
-        List<Declaration> agents = Declarations.read(loader);
+        // Runs that declare nothing, most of them, stop here: no key, no file.
+        URL file = loader.getResource(Declarations.FILE);
+        if (file == null && !anySystemKey()) {
+            return;
+        }
+        List<Declaration> agents = Declarations.read(file);
         if (!agents.isEmpty()) {
             TestRunAgents.start(agents, loader);
         }
+    }
+
+    /** Whether a system property's key begins as an agent's does. */
+    private static boolean anySystemKey() {
+        for (Object key : System.getProperties().keySet()) {
+            if (key instanceof String && ((String) key).startsWith(Declarations.KEY)) {
+                return true;
+            }
+        }
+        return false;
     }
 }

@@ -30,13 +30,13 @@ final class Declarations {
     }
 
     /**
-     * The agents that the system properties and the loader's {@code junit-platform.properties}
-     * declare.
+     * The agents that the system properties and the test class path's
+     * {@code junit-platform.properties} declare.
      *
+     * @param file the file as the tests' class loader finds it, or null when there is none
      * @throws JUnitException if the file cannot be read, or a key or value is not one of an agent
      */
-    static List<Declaration> read(ClassLoader loader) {
-        URL file = loader.getResource(FILE);
+    static List<Declaration> read(URL file) {
         return of(System.getProperties(), file != null ? load(file) : null, file != null ? FILE + " at " + file : null);
     }
 
