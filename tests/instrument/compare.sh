@@ -5,10 +5,18 @@
 # -Xcheck:jni warning tolerated is the JDK's own, in its run. The log is
 # the one allowed difference: Quorvane's run must show the line that hands the
 # Instrumentation out, once, and one warning per call of the throwing transformer.
-# Usage: compare.sh RUN_CASE WORK_DIR AGENT_JAR -- <run-case options> -- <jvm args...>
+# With --plain, Quorvane's run is started as users start theirs, with no JVM
+# option at all and a clean environment (run-case.sh --plain); the JDK's run
+# keeps its -javaagent, which is an option. The jvm args are then -D only.
+# Usage: compare.sh RUN_CASE WORK_DIR AGENT_JAR [--plain PLAIN_JAR] -- <run-case options> -- <jvm args...>
 set -uo pipefail
 run_case=$1 work=$2 agent=$3
 shift 3
+plain=()
+if [ "${1:-}" = "--plain" ]; then
+  plain=(--plain "$2")
+  shift 2
+fi
 [ "$1" = "--" ] && shift
 options=()
 while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
@@ -18,10 +26,11 @@ jvm_args=("$@")
 rm -rf "$work" && mkdir -p "$work"
 failed=0
 for mode in agent quorvane; do
-  extra=()
+  extra=() how=()
   [ $mode = agent ] && extra=(-javaagent:"$agent")
-  echo "== $mode"
-  bash "$run_case" "${options[@]}" --work-dir "$work/$mode" -- "${extra[@]}" "${jvm_args[@]}" \
+  [ $mode = quorvane ] && how=("${plain[@]}")
+  echo "== $mode${how[*]:+ (no JVM options)}"
+  bash "$run_case" "${options[@]}" "${how[@]}" --work-dir "$work/$mode" -- "${extra[@]}" "${jvm_args[@]}" \
     qvprobe.InstrumentationProbe $mode "$work/$mode.txt" || failed=1
 done
 [ $failed -eq 0 ] || exit 1

@@ -19,12 +19,22 @@ import java.util.concurrent.TimeUnit;
  * application prints one line per action; each row names the lines it expects, how many
  * native-access warnings each module gets, and whether Quorvane's log started.
  *
- * <p>Usage: {@code SecurityCase <app.jar> <other.jar> <agent.jar> <quorvane.jar>}
+ * <p>Some rows start the child as users do, with no option but those the row is about and an
+ * environment holding only PATH and HOME (and the row's variables): from the class path, or
+ * as {@code java -jar app.jar} whose manifest names quorvane.jar in its Class-Path, with the
+ * operator's settings in JDK_JAVA_OPTIONS, an @argfile, -XX:VMOptionsFile= or -XX:Flags=. Their
+ * system properties reach the application as arguments.
+ *
+ * <p>Usage: {@code SecurityCase <app.jar> <other.jar> <agent.jar> <quorvane.jar> <java-jar folder>}
+ * (the folder holds app.jar, granting native access in its manifest, app-ungranted.jar, and the
+ * jars their Class-Path names)
  */
 public final class SecurityCase {
     private static final String DENIED = "threw java.lang.IllegalCallerException";
     private static final String FLAG = "-XX:-EnableDynamicAgentLoading";
     private static final String FLAG_REFUSAL = "threw java.lang.IllegalStateException";
+    // The JDK's own warning, as Quorvane's library loads from code without native access.
+    private static final String JDK_WARNING = "WARNING: A restricted method in java.lang.System has been called";
 
     private SecurityCase() {
     }
@@ -45,6 +55,18 @@ public final class SecurityCase {
         final Map<String, Integer> warnings = new LinkedHashMap<>();
         boolean logStarted = true;
         boolean flagOracle;
+        // Started as users start it (no option of the harness, a clean environment), and with
+        // java -jar on the named jar of the java-jar folder when not null.
+        boolean asUsers;
+        String javaJar;
+        // How many times the JDK warns of Quorvane's library; null: not checked.
+        Integer jdkWarnings;
+        // No warning at all, the JDK's or Quorvane's.
+        boolean quiet;
+        // Per action, texts its line must not hold.
+        final Map<String, List<String>> unexpected = new LinkedHashMap<>();
+        // Per module, the start of the advice line of Quorvane's warning, when not the option's.
+        final Map<String, String> advice = new LinkedHashMap<>();
 
         Row(String name, boolean modulePath, Integer... jdks) {
             this.name = name;
@@ -75,6 +97,39 @@ public final class SecurityCase {
 
         Row warned(String module, int times) {
             warnings.put(module, times);
+            return this;
+        }
+
+        /** Warned, with an advice line that starts with the given text instead of the option's. */
+        Row warned(String module, int times, String adviceStart) {
+            advice.put(module, adviceStart);
+            return warned(module, times);
+        }
+
+        Row expectNot(String action, String... texts) {
+            unexpected.put(action, List.of(texts));
+            return this;
+        }
+
+        /** As users start it: no -Xcheck:jni, no library path, only PATH and HOME in the environment. */
+        Row asUsers() {
+            asUsers = true;
+            return this;
+        }
+
+        /** java -jar on a jar of the java-jar folder, as users start it. */
+        Row javaJar(String jar) {
+            javaJar = jar;
+            return asUsers();
+        }
+
+        Row jdkWarnings(int times) {
+            jdkWarnings = times;
+            return this;
+        }
+
+        Row quiet() {
+            quiet = true;
             return this;
         }
 
@@ -119,6 +174,38 @@ public final class SecurityCase {
                 .expect("launcher-agent", "returned true, started=started");
     }
 
+    /** What works from the class path, started with java -jar (which has run no launcher agent here). */
+    private static Row worksFromJar(Row row) {
+        return row.expect("instrumentation", "retransformed")
+                .expect("instrumentation-again", "the same object")
+                .expect("via-jdk", "handed out")
+                .expect("load-agent", "returned")
+                .expect("agent-state", "started=by-load-agent appended=true");
+    }
+
+    private static Row flagRefusesFromJar(Row row) {
+        return row.expect("instrumentation", FLAG_REFUSAL, FLAG)
+                .expect("load-agent", FLAG_REFUSAL, FLAG)
+                .expect("agent-state", "started=null appended=false")
+                .nothingStarted();
+    }
+
+    /** The operator's option, given through one of the places the launcher or the JVM reads. */
+    private static Row operator(Row row, String source, String option) {
+        switch (source) {
+            case "JDK_JAVA_OPTIONS":
+                return row.environment("JDK_JAVA_OPTIONS", option);
+            case "an @argfile":
+                return row.file("operator.args", option + "\n").options("@operator.args");
+            case "-XX:VMOptionsFile=":
+                return row.file("operator.options", option + "\n").options("-XX:VMOptionsFile=operator.options");
+            case "-XX:Flags=":
+                return row.file("operator.flags", option + "\n").options("-XX:Flags=operator.flags");
+            default:
+                throw new IllegalArgumentException(source);
+        }
+    }
+
     /** The operator's -XX:-EnableDynamicAgentLoading honoured: nothing handed out, appended or started. */
     private static Row flagRefuses(Row row) {
         return row.expect("instrumentation", FLAG_REFUSAL, FLAG)
@@ -154,16 +241,27 @@ public final class SecurityCase {
                 .expect("instrumentation", DENIED, "module qvinst.app")
                 .expect("load-agent", DENIED, "module qvinst.app")
                 .nothingStarted());
+        // A granted module's call through a MethodHandleProxies proxy comes from the proxy's
+        // module, which no option can grant, and a module of a layer of the application's own
+        // is granted by the layer's controller, not by the option: the refusals say so.
         rows.add(works(new Row("module path, both modules granted, deny", true, 25)
                 .options("--enable-native-access=qv.vantrel.quorvane,qvinst.app", deny)
                 .expect("system-load", "loaded"))
-                .expect("reflective", DENIED, "module qvinst.other", "--enable-native-access=qvinst.other"));
+                .expect("reflective", DENIED, "module qvinst.other", "--enable-native-access=qvinst.other")
+                .expect("proxy", DENIED, "module jdk.MHProxy", "no option grants native access to jdk.MHProxy",
+                        "through a lambda or a method reference, from a module with native access")
+                .expect("layer", DENIED, "module qvinst.other",
+                        "allow it with ModuleLayer.Controller.enableNativeAccess(qvinst.other)")
+                .expectNot("layer", "--enable-native-access=qvinst.other")
+                .expect("layer-granted", "handed out"));
         // The default through JDK 25: it works, with one warning per module however often it is called.
         rows.add(works(new Row("module path, Quorvane granted alone, default mode", true, 25).options(quorvaneOnly))
                 .expect("reflective", "handed out")
                 .expect("handle", "handed out")
+                .expect("proxy", "handed out")
                 .warned("qvinst.app", 1)
-                .warned("qvinst.other", 1));
+                .warned("qvinst.other", 1)
+                .warned("jdk.MHProxy", 1, "WARNING: No option grants native access to jdk.MHProxy"));
         rows.add(works(new Row("module path, Quorvane granted alone, allow", true, 25)
                 .options(quorvaneOnly, "--illegal-native-access=allow"))
                 .expect("reflective", "handed out")
@@ -190,6 +288,37 @@ public final class SecurityCase {
         // Nothing changes on JDK 17: no native-access control, any module gets it.
         rows.add(works(new Row("module path, no options", true, 17))
                 .expect("reflective", "handed out"));
+        // As users start it, with no option at all: the JVM then reports no input arguments.
+        rows.add(works(new Row("class path, no options at all", false, 17).asUsers()));
+        rows.add(works(new Row("class path, no options at all", false, 25).asUsers()).jdkWarnings(1)
+                .warned("ALL-UNNAMED", 0));
+        rows.add(worksFromJar(new Row("java -jar, no options at all", false, 17).javaJar("app.jar")));
+        // The manifest's Enable-Native-Access is the operator's grant, though not a JVM argument.
+        rows.add(worksFromJar(new Row("java -jar, no options at all", false, 25).javaJar("app.jar")).quiet());
+        rows.add(worksFromJar(new Row("java -jar, manifest grant, deny in JDK_JAVA_OPTIONS", false, 25)
+                .javaJar("app.jar").environment("JDK_JAVA_OPTIONS", deny)).quiet());
+        // The operator's word from each place a launcher or the JVM reads options: honoured as
+        // from the command line.
+        for (String source : List.of("JDK_JAVA_OPTIONS", "an @argfile", "-XX:VMOptionsFile=", "-XX:Flags=")) {
+            for (int jdk : new int[] {17, 25}) {
+                // A flags file lists the flag without -XX:.
+                String flag = source.equals("-XX:Flags=") ? "-EnableDynamicAgentLoading" : FLAG;
+                rows.add(flagRefusesFromJar(operator(new Row("java -jar, " + FLAG + " in " + source, false, jdk)
+                        .javaJar("app.jar"), source, flag)).flagOracle());
+            }
+            if (source.equals("-XX:Flags=")) {
+                continue;  // a flags file holds -XX flags only
+            }
+            rows.add(operator(new Row("java -jar, no manifest grant, deny in " + source, false, 25)
+                    .javaJar("app-ungranted.jar"), source, deny)
+                    .expect("instrumentation", "threw", "IllegalCallerException")
+                    .expect("load-agent", "threw", "IllegalCallerException")
+                    .expect("agent-state", "started=null appended=false")
+                    .nothingStarted());
+            rows.add(worksFromJar(operator(new Row("java -jar, no manifest grant, warn in " + source, false, 25)
+                    .javaJar("app-ungranted.jar"), source, "--illegal-native-access=warn"))
+                    .jdkWarnings(1).warned("ALL-UNNAMED", 0));
+        }
         for (int jdk : new int[] {17, 25}) {
             String[] grant = jdk >= 24 ? new String[] {"--enable-native-access=ALL-UNNAMED"} : new String[0];
             rows.add(flagRefuses(new Row("class path, " + FLAG, false, jdk).options(grant).options(FLAG)).flagOracle());
@@ -213,6 +342,7 @@ public final class SecurityCase {
         Path other = Path.of(args[1]).toAbsolutePath();
         Path agent = Path.of(args[2]).toAbsolutePath();
         Path quorvane = Path.of(args[3]).toAbsolutePath();
+        Path jars = Path.of(args[4]).toAbsolutePath();
         int jdk = Runtime.version().feature();
         List<String> failures = new ArrayList<>();
         int run = 0;
@@ -222,7 +352,7 @@ public final class SecurityCase {
             }
             run++;
             Path folder = Path.of("row-" + run).toAbsolutePath();
-            String output = runChild(row, folder, app, other, agent, quorvane);
+            String output = runChild(row, folder, app, other, agent, quorvane, jars);
             List<String> wrong = check(row, folder, output);
             if (!wrong.isEmpty()) {
                 failures.add(row.name + ":\n  " + String.join("\n  ", wrong) + "\n  output (" + folder + "):\n"
@@ -235,8 +365,8 @@ public final class SecurityCase {
         System.out.println("security: " + run + " rows on JDK " + jdk + " as expected");
     }
 
-    private static String runChild(Row row, Path folder, Path app, Path other, Path agent, Path quorvane)
-            throws Exception {
+    private static String runChild(Row row, Path folder, Path app, Path other, Path agent, Path quorvane,
+            Path jars) throws Exception {
         Files.createDirectories(folder);
         for (Map.Entry<String, String> file : row.files.entrySet()) {
             Files.writeString(folder.resolve(file.getKey()), file.getValue(), StandardCharsets.UTF_8);
@@ -244,20 +374,33 @@ public final class SecurityCase {
         String libraryPath = System.getProperty("java.library.path");
         List<String> command = new ArrayList<>();
         command.add(Path.of(System.getProperty("java.home"), "bin", "java").toString());
-        command.add("-Xcheck:jni");
-        command.add("-Djava.library.path=" + libraryPath);
-        command.add("-Dqvinst.library=" + Path.of(libraryPath, "libquorvane.so"));
-        command.add("-Dqvinst.agent=" + agent);
+        if (!row.asUsers) {
+            command.add("-Xcheck:jni");
+            command.add("-Djava.library.path=" + libraryPath);
+            command.add("-Dqvinst.library=" + Path.of(libraryPath, "libquorvane.so"));
+            command.add("-Dqvinst.agent=" + agent);
+        }
         command.addAll(row.options);
         String path = app + File.pathSeparator + other + File.pathSeparator + quorvane;
-        if (row.modulePath) {
+        if (row.javaJar != null) {
+            command.addAll(List.of("-jar", jars.resolve(row.javaJar).toString()));
+        } else if (row.modulePath) {
             command.addAll(List.of("--module-path", path, "--module", "qvinst.app/qvinst.app.Main"));
         } else {
             command.addAll(List.of("-cp", path, "qvinst.app.Main"));
         }
+        if (row.asUsers) {
+            command.add("-Dqvinst.agent=" + agent);
+        }
         command.addAll(row.actions);
         ProcessBuilder builder = new ProcessBuilder(command).directory(folder.toFile()).redirectErrorStream(true)
                 .redirectOutput(folder.resolve("output.txt").toFile());
+        if (row.asUsers) {
+            Map<String, String> inherited = Map.copyOf(builder.environment());
+            builder.environment().clear();
+            builder.environment().put("PATH", inherited.getOrDefault("PATH", "/usr/bin:/bin"));
+            builder.environment().put("HOME", inherited.getOrDefault("HOME", "/"));
+        }
         for (String variable : List.of("JAVA_TOOL_OPTIONS", "JDK_JAVA_OPTIONS", "_JAVA_OPTIONS")) {
             builder.environment().remove(variable);
         }
@@ -289,12 +432,18 @@ public final class SecurityCase {
                     wrong.add(action.getKey() + ": expected \"" + text + "\" in \"" + line + "\"");
                 }
             }
+            for (String text : row.unexpected.getOrDefault(action.getKey(), List.of())) {
+                if (line.contains(text)) {
+                    wrong.add(action.getKey() + ": unexpected \"" + text + "\" in \"" + line + "\"");
+                }
+            }
         }
         for (Map.Entry<String, Integer> module : row.warnings.entrySet()) {
             // Quorvane's warning, as the JDK's restricted-method warning looks (the JDK's own
             // has the same advice line), once per module.
             String in = module.getKey().equals("ALL-UNNAMED") ? " in an unnamed module" : " in module " + module.getKey();
-            String advice = "WARNING: Use --enable-native-access=" + module.getKey() + " to avoid a warning";
+            String advice = row.advice.getOrDefault(module.getKey(),
+                    "WARNING: Use --enable-native-access=" + module.getKey() + " to avoid a warning");
             int named = 0;
             int advised = 0;
             for (int i = 0; i < lines.size(); i++) {
@@ -309,11 +458,27 @@ public final class SecurityCase {
             }
             Path log = folder.resolve("libagent.log");
             long logged = Files.exists(log) ? Files.readAllLines(log, StandardCharsets.UTF_8).stream()
-                    .filter(l -> l.contains("[warning]") && l.contains("--enable-native-access=" + module.getKey()))
+                    .filter(l -> l.contains("[warning]") && l.contains(row.advice.containsKey(module.getKey())
+                            ? "no option grants native access to " + module.getKey()
+                            : "--enable-native-access=" + module.getKey()))
                     .count() : 0;
             if (logged != module.getValue()) {
                 wrong.add(module.getKey() + ": " + logged + " warning lines in libagent.log, expected " + module.getValue());
             }
+        }
+        // An option that cannot grant anything is never suggested: the JDK's proxy modules
+        // exist only at run time.
+        for (String proxy : List.of("--enable-native-access=jdk.MHProxy", "--enable-native-access=jdk.proxy")) {
+            if (output.contains(proxy)) {
+                wrong.add("suggests " + proxy + "..., which cannot work");
+            }
+        }
+        long jdkWarned = lines.stream().filter(l -> l.startsWith(JDK_WARNING)).count();
+        if (row.jdkWarnings != null && jdkWarned != row.jdkWarnings) {
+            wrong.add("the JDK warned " + jdkWarned + " times of a restricted method, expected " + row.jdkWarnings);
+        }
+        if (row.quiet && lines.stream().anyMatch(l -> l.startsWith("WARNING"))) {
+            wrong.add("a warning, where there must be none");
         }
         if (Files.exists(folder.resolve("libagent.log")) != row.logStarted) {
             wrong.add(row.logStarted ? "Quorvane's log did not start" : "Quorvane's log started: something was handed out");

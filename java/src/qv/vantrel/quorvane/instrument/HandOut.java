@@ -37,7 +37,10 @@ import java.util.concurrent.atomic.AtomicBoolean;
  * method handles, and JDK code that calls a method reference back are looked through, and a
  * lambda's or method reference's hidden class counts as its module's. With none (a thread
  * attached through JNI), it is the system class loader's unnamed module, as for the JDK's
- * restricted methods.
+ * restricted methods. A proxy that java.lang.invoke.MethodHandleProxies makes is not looked
+ * through: the JDK judges a caller-sensitive method reached that way by the class whose lookup
+ * made the method handle, which nothing on the stack shows, so the proxy's own module stands
+ * as the caller and the refusal says what works instead.
  *
  * <p>Threads: any. The arguments are read once, when a route first asks; the modules warned
  * about are kept under the lock of a synchronized map.
@@ -107,12 +110,54 @@ public final class HandOut {
             return null;
         }
         String from = (module.isNamed() ? "module " + module.getName() : "an unnamed module") + location(caller);
-        String grant = "--enable-native-access=" + (module.isNamed() ? module.getName() : "ALL-UNNAMED");
+        Grant grant = Grant.of(module, method);
         if (options.mode == Mode.DENY) {
             throw new IllegalCallerException("Illegal native access from " + from + ": " + QUORVANE + "::" + method
-                    + " hands out an Instrumentation only to code that may load native code; allow it with " + grant);
+                    + " hands out an Instrumentation only to code that may load native code; " + grant.refused);
         }
         return new Warning(module, method, caller != null ? caller.getName() : "code", from, grant);
+    }
+
+    /**
+     * What gives a module native access, in the words of a refusal, of the warning's advice line
+     * and of the log's warning. The option names modules of the boot layer only (and all unnamed
+     * ones): a module of a layer the application defined is granted by the layer's controller,
+     * and a module the JDK defines at run time for a proxy (java.lang.invoke.MethodHandleProxies'
+     * jdk.MHProxyN, java.lang.reflect.Proxy's jdk.proxyN, the only named modules without a
+     * layer) by nothing at all. Such a proxy hides who made its method handle, so the caller is
+     * sent to a route whose module can be judged.
+     */
+    private static final class Grant {
+        final String refused;
+        final String advice;
+        final String logged;
+
+        private Grant(String refused, String advice, String logged) {
+            this.refused = refused;
+            this.advice = advice;
+            this.logged = logged;
+        }
+
+        static Grant of(Module module, String method) {
+            if (!module.isNamed() || module.getLayer() == ModuleLayer.boot()) {
+                String option = "--enable-native-access=" + (module.isNamed() ? module.getName() : "ALL-UNNAMED");
+                return new Grant("allow it with " + option,
+                        "Use " + option + " to avoid a warning for callers in this module", option + " allows it");
+            }
+            if (module.getLayer() != null) {
+                String controller = "ModuleLayer.Controller.enableNativeAccess(" + module.getName() + ")";
+                String why = " (the layer's own grant: --enable-native-access names modules of the boot layer only)";
+                return new Grant("allow it with " + controller + why,
+                        "Use " + controller + " to avoid a warning for callers in this module" + why,
+                        controller + " allows it");
+            }
+            String proxy = "no option grants native access to " + module.getName()
+                    + ", a module the JDK made at run time for a proxy (java.lang.invoke.MethodHandleProxies or "
+                    + "java.lang.reflect.Proxy) that does not show who made the method handle it calls: call "
+                    + QUORVANE + "::" + method + " directly, or through a lambda or a method reference, from a module "
+                    + "with native access";
+            return new Grant(proxy, Character.toUpperCase(proxy.charAt(0)) + proxy.substring(1), proxy);
+        }
     }
 
     /**
@@ -261,9 +306,9 @@ public final class HandOut {
         private final String method;
         private final String caller;
         private final String from;
-        private final String grant;
+        private final Grant grant;
 
-        Warning(Module module, String method, String caller, String from, String grant) {
+        Warning(Module module, String method, String caller, String from, Grant grant) {
             this.module = module;
             this.method = method;
             this.caller = caller;
@@ -280,12 +325,12 @@ public final class HandOut {
             // As the JDK warns of a restricted method's caller without native access.
             System.err.printf("WARNING: A restricted method in %s has been called%n"
                     + "WARNING: %s::%s has been called by %s in %s%n"
-                    + "WARNING: Use %s to avoid a warning for callers in this module%n"
+                    + "WARNING: %s%n"
                     + "WARNING: Quorvane refuses them an Instrumentation where native access is denied "
-                    + "(--illegal-native-access=deny)%n%n", QUORVANE, QUORVANE, method, caller, from, grant);
+                    + "(--illegal-native-access=deny)%n%n", QUORVANE, QUORVANE, method, caller, from, grant.advice);
             InstrumentNatives.logWarning("[Quorvane] " + QUORVANE + "::" + method + " called by " + caller + " in "
                     + from + ", which has no native access: an Instrumentation handed out, with this warning once "
-                    + "per module (" + grant + " allows it; --illegal-native-access=deny refuses it)");
+                    + "per module (" + grant.logged + "; --illegal-native-access=deny refuses it)");
         }
     }
 }

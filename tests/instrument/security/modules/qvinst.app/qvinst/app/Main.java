@@ -2,7 +2,14 @@ package qvinst.app;
 
 import java.lang.instrument.ClassFileTransformer;
 import java.lang.instrument.Instrumentation;
+import java.lang.invoke.MethodHandleProxies;
+import java.lang.invoke.MethodHandles;
+import java.lang.invoke.MethodType;
+import java.lang.module.Configuration;
+import java.lang.module.ModuleFinder;
+import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
+import java.nio.file.Path;
 import java.security.ProtectionDomain;
 import java.util.ArrayList;
 import java.util.List;
@@ -10,6 +17,7 @@ import java.util.Map;
 import java.util.Optional;
 import java.util.Set;
 import java.util.concurrent.CompletableFuture;
+import java.util.function.Supplier;
 import qv.vantrel.quorvane.Quorvane;
 import qvinst.other.Other;
 
@@ -20,7 +28,8 @@ import qvinst.other.Other;
  * path the same classes are in the unnamed module.
  *
  * <p>System properties: {@code qvinst.library}, a native library to load; {@code qvinst.agent},
- * an agent jar (its agent sets {@code qvinst.mark} to its options).
+ * an agent jar (its agent sets {@code qvinst.mark} to its options). An argument
+ * {@code -Dkey=value} sets one before the actions after it run, for a JVM given no option.
  */
 public final class Main {
     private static Instrumentation first;
@@ -30,6 +39,12 @@ public final class Main {
 
     public static void main(String[] args) {
         for (String action : args) {
+            if (action.startsWith("-D")) {
+                // A property given as an argument, by a row whose JVM takes no option.
+                int equals = action.indexOf('=');
+                System.setProperty(action.substring(2, equals), action.substring(equals + 1));
+                continue;
+            }
             String outcome;
             try {
                 outcome = run(action);
@@ -69,6 +84,16 @@ public final class Main {
                 return handedOut(Other.reflective());
             case "handle":
                 return handedOut(Other.handle());
+            case "proxy":
+                // An interface instance around a method handle: the frame below Quorvane's is
+                // the proxy's, in a module the JDK made for it.
+                return handedOut(MethodHandleProxies.asInterfaceInstance(Supplier.class, MethodHandles.lookup()
+                        .findStatic(Quorvane.class, "instrumentation", MethodType.methodType(Instrumentation.class)))
+                        .get());
+            case "layer":
+                return handedOut(inLayer(false));
+            case "layer-granted":
+                return handedOut(inLayer(true));
             case "deep":
                 return handedOut(Other.deep());
             case "internal-api":
@@ -85,6 +110,28 @@ public final class Main {
                 return escalate();
             default:
                 throw new IllegalArgumentException("no action " + action);
+        }
+    }
+
+    /**
+     * Quorvane reached by reflection from a copy of qvinst.other in a layer of its own, granted
+     * native access by the layer's controller or not.
+     */
+    private static Object inLayer(boolean granted) throws Throwable {
+        Path otherJar = Path.of(Other.class.getProtectionDomain().getCodeSource().getLocation().toURI());
+        Configuration configuration = ModuleLayer.boot().configuration()
+                .resolve(ModuleFinder.of(otherJar), ModuleFinder.of(), Set.of("qvinst.other"));
+        ModuleLayer.Controller controller = ModuleLayer.defineModulesWithOneLoader(configuration,
+                List.of(ModuleLayer.boot()), Main.class.getClassLoader());
+        Module other = controller.layer().findModule("qvinst.other").orElseThrow();
+        if (granted) {
+            // ModuleLayer.Controller.enableNativeAccess, JDK 22 and later; the module is built for 17.
+            ModuleLayer.Controller.class.getMethod("enableNativeAccess", Module.class).invoke(controller, other);
+        }
+        try {
+            return other.getClassLoader().loadClass("qvinst.other.Other").getMethod("reflective").invoke(null);
+        } catch (InvocationTargetException e) {
+            throw e.getCause();
         }
     }
 
