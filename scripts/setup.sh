@@ -15,6 +15,7 @@ packages=(
   openjdk-17-jdk-headless
   libasm-java
   libbyte-buddy-java libbyteman-java
+  junit5 maven libsurefire-java libmaven-compiler-plugin-java libmaven-resources-plugin-java
   clang libclang-rt-14-dev
   valgrind util-linux
 )

@@ -49,6 +49,33 @@ grep -q "^qv.vantrel.quorvane jar:" <<<"$module" && ! grep -q "automatic" <<<"$m
 [ "$(grep '^exports ' <<<"$module" | sort | tr '\n' ' ')" = "exports qv.vantrel.quorvane exports qv.vantrel.quorvane.management exports qv.vantrel.quorvane.remapper " ] \
   || fail "the module exports other than the API: $module"
 
+# quorvane-junit, when the build made it: the same layout, an explicit module that
+# exports nothing and provides the launcher session listener, a pom depending on quorvane.
+if [ -f "$build/lib/quorvane-junit.jar" ]; then
+  junit=qv/vantrel/quorvane-junit/$version
+  junit_files=("quorvane-junit-$version.jar" "quorvane-junit-$version.pom" "quorvane-junit-$version-sources.jar"
+    "quorvane-junit-$version-javadoc.jar")
+  for f in "share/java/quorvane-junit-$version.jar" "${junit_files[@]/#/share/maven-repo/$junit/}"; do
+    [ -f "$prefix/$f" ] || fail "missing $f"
+  done
+  for f in "${junit_files[@]}"; do
+    [ -f "$m2/$junit/$f" ] || fail "maven-local: missing $junit/$f"
+  done
+  [ "$(readlink "$prefix/share/java/quorvane-junit.jar")" = "quorvane-junit-$version.jar" ] \
+    || fail "share/java/quorvane-junit.jar is not a link to quorvane-junit-$version.jar"
+  junit_module=$("$jar_tool" --describe-module --file "$prefix/share/java/quorvane-junit.jar")
+  grep -q "^qv.vantrel.quorvane.junit jar:" <<<"$junit_module" && ! grep -qE "automatic|exports" <<<"$junit_module" \
+    && grep -q "^provides org.junit.platform.launcher.LauncherSessionListener with qv.vantrel.quorvane.junit.AgentLauncherSessionListener" <<<"$junit_module" \
+    || fail "quorvane-junit.jar is not the module qv.vantrel.quorvane.junit providing the listener alone: $junit_module"
+  junit_entries=$("$jar_tool" tf "$prefix/share/java/quorvane-junit.jar")
+  grep -qx "META-INF/services/org.junit.platform.launcher.LauncherSessionListener" <<<"$junit_entries" \
+    || fail "quorvane-junit.jar has no service file for the class path"
+  ! grep -q "^org/junit/" <<<"$junit_entries" || fail "quorvane-junit.jar bundles JUnit's classes"
+  junit_pom=$prefix/share/maven-repo/$junit/quorvane-junit-$version.pom
+  grep -q "<artifactId>quorvane-junit</artifactId>" "$junit_pom" && grep -q "<artifactId>quorvane</artifactId>" "$junit_pom" \
+    || fail "the quorvane-junit pom does not name itself and its dependency on quorvane"
+fi
+
 # The installed jar, through its link, with nothing on java.library.path.
 mkdir -p "$work/run" "$work/empty" && cd "$work/run" || exit 2
 if ! "$java" -Xcheck:jni -Djava.library.path="$work/empty" -cp "$cases_jar" LoadingCases \

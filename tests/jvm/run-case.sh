@@ -2,19 +2,21 @@
 # Runs one real-JVM test case: a fresh working directory, -Xcheck:jni, and a
 # failure for a non-zero exit, any -Xcheck:jni warning or a VM crash file.
 # Usage: run-case.sh --java J [--launcher L] --lib-dir D --work-dir W --classpath CP [--env NAME=VALUE]...
-#                    [--plain PLAIN_JAR] -- [jvm args] Main [args]
+#                    [--plain PLAIN_JAR] [--expect-exit STATUS] -- [jvm args] Main [args]
 # With --plain, the case runs as a user's `java -cp app.jar Main` does: the JVM
 # gets no option at all (no -Xcheck:jni, no library path: the library comes
 # from the jar) and an environment holding only PATH, HOME and the --env
 # entries. Its -Dkey=value arguments reach it as program arguments of
 # PLAIN_JAR's qvtest.Plain, which sets them before it calls Main; a -jar case
 # takes none.
+# With --expect-exit, the JVM must exit with STATUS instead of 0 (a test run that
+# is meant to fail); the other checks stay.
 # With --launcher, J runs as `L J ...` (an emulator for a JDK of another
 # architecture), and the JVM learns L from -Dquorvane.test.launcher so that
 # the cases start their child JVMs the same way.
 set -uo pipefail
 
-java="" launcher="" lib_dir="" work_dir="" classpath="" plain_jar=""
+java="" launcher="" lib_dir="" work_dir="" classpath="" plain_jar="" expect_exit=0
 env_vars=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -25,6 +27,7 @@ while [ $# -gt 0 ]; do
     --classpath) classpath=$2; shift 2 ;;
     --env) env_vars+=("$2"); shift 2 ;;
     --plain) plain_jar=$2; shift 2 ;;
+    --expect-exit) expect_exit=$2; shift 2 ;;
     --) shift; break ;;
     *) echo "run-case: unknown option $1" >&2; exit 2 ;;
   esac
@@ -66,8 +69,8 @@ fi
 status=$?
 
 failed=0
-if [ $status -ne 0 ]; then
-  echo "run-case: JVM exited with $status"
+if [ $status -ne "$expect_exit" ]; then
+  echo "run-case: JVM exited with $status$([ "$expect_exit" -eq 0 ] || echo ", not $expect_exit")"
   failed=1
 fi
 # Misused JNI calls, and a native frame holding more local references than it declared.
