@@ -4,6 +4,7 @@
 // undone or completed, and a rotation that fails never costs a line, a sleep
 // or more than one failed rename a second.
 #include <spdlog/spdlog.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstddef>
@@ -11,7 +12,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 #include "log/FileErrors.hpp"

@@ -51,7 +51,8 @@ int writeWholeLines(int fd, const char* data, std::size_t size, std::size_t& wri
     if (firstEnd == nullptr || firstEnd == data + size - 1) {
         return appendAll(fd, data, size, written);
     }
-    static const std::size_t page = ::sysconf(_SC_PAGESIZE) > 0 ? static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) : 4096;
+    static const std::size_t page =
+        ::sysconf(_SC_PAGESIZE) > 0 ? static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) : 4096;
     struct stat file {};
     const std::size_t offset = ::fstat(fd, &file) == 0 ? static_cast<std::size_t>(file.st_size) : 0;
     while (written < size) {
@@ -350,7 +351,8 @@ int LineFileSink::writeLines(const char* data, std::size_t size, spdlog::log_clo
 // find no place later.
 std::size_t LineFileSink::settleCut(const char* data, std::size_t written, std::size_t size, const Lost& line) {
     const void* lastEnd = ::memrchr(data, '\n', written);
-    const std::size_t whole = lastEnd != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lastEnd) - data) + 1 : 0;
+    const std::size_t whole =
+        lastEnd != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lastEnd) - data) + 1 : 0;
     const std::size_t part = written - whole;
     if (part == 0) {
         return whole;
@@ -361,7 +363,8 @@ std::size_t LineFileSink::settleCut(const char* data, std::size_t written, std::
         return whole;
     }
     const void* lineEnd = std::memchr(data + written, '\n', size - written);
-    const std::size_t cutEnd = lineEnd != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lineEnd) - data) + 1 : size;
+    const std::size_t cutEnd =
+        lineEnd != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lineEnd) - data) + 1 : size;
     cutRest_.assign(data + written, data + cutEnd);
     cutEnd_ = end;
     cutLine_ = line;
@@ -381,8 +384,7 @@ bool LineFileSink::takeBack(off_t end, std::size_t part) {
     return taken;
 }
 
-void LineFileSink::lose(std::uint64_t lines, spdlog::log_clock::time_point first,
-                        spdlog::log_clock::time_point last) {
+void LineFileSink::lose(std::uint64_t lines, spdlog::log_clock::time_point first, spdlog::log_clock::time_point last) {
     if (lines == 0) {
         return;
     }

@@ -53,9 +53,9 @@ Destinations openDestinations(const Settings& requested, const std::string& file
             "Could not start the thread that flushes the log file: every line is flushed as it is written");
     }
     if (const std::string beside = standsIn(to.fileSink); !beside.empty()) {
-        to.notices.push_back(fmt::format(
-            "Log file {} is in use by another process, so it is left as it is: this process logs to {}",
-            absolutePath(file.name), beside));
+        to.notices.push_back(
+            fmt::format("Log file {} is in use by another process, so it is left as it is: this process logs to {}",
+                        absolutePath(file.name), beside));
     }
     if (!fileError.empty()) {
         to.problems.push_back(fmt::format(

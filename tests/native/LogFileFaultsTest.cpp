@@ -193,8 +193,8 @@ TEST(LineFileSink, ACutLineInAFileAnotherLogHoldsIsCompletedOrGivenUp) {
         }
         ASSERT_TRUE(logged(*sink, 6, "after"));
         if (otherWritesFirst) {
-            EXPECT_EQ(contents(name), before + line3.substr(0, 20) + "the other log's line\n" +
-                                          lostLine(name, 2, 3, 4) + "\nafter\n");
+            EXPECT_EQ(contents(name),
+                      before + line3.substr(0, 20) + "the other log's line\n" + lostLine(name, 2, 3, 4) + "\nafter\n");
         } else {
             EXPECT_EQ(contents(name), before + line3 + "\n" + lostLine(name, 1, 4, 4) + "\nafter\n");
         }
