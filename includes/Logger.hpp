@@ -56,24 +56,31 @@ inline void line(spdlog::level::level_enum level, const Pieces&... pieces) {
 }
 
 // Logs, at error, the problems handed to configure before the start and those
-// of the start itself (a file that could not be opened), once. With the
+// of the start itself (a file that could not be opened), then, at warning,
+// where the file went when the one asked for was in use; once. With the
 // console off they also go to standard error: the file may not be looked at,
 // or not be there at all.
 inline void reportSettingProblems() {
     std::vector<std::string> problems;
+    std::vector<std::string> notices;
     spdlog::sink_ptr alone;
     {
         std::lock_guard<std::mutex> lock(detail::settings_mutex);
         problems.swap(detail::requested.problems);
+        notices.swap(detail::notices);
         alone = detail::problem_sink;
     }
     spdlog::logger* logger = get();
-    for (const std::string& problem : problems) {
-        logger->error("[Quorvane] {}", problem);
-        if (alone != nullptr && logger->should_log(spdlog::level::err)) {
-            writeLine(*alone, spdlog::level::err, "[Quorvane] " + problem);
+    auto report = [logger, &alone](const std::vector<std::string>& lines, spdlog::level::level_enum level) {
+        for (const std::string& line : lines) {
+            logger->log(level, "[Quorvane] {}", line);
+            if (alone != nullptr && logger->should_log(level)) {
+                writeLine(*alone, level, "[Quorvane] " + line);
+            }
         }
-    }
+    };
+    report(problems, spdlog::level::err);
+    report(notices, spdlog::level::warn);
 }
 
 // Builds the process-wide logger "app" (console, then the file: see

@@ -52,12 +52,14 @@ namespace detail {
 // never write through a dead logger.
 inline std::atomic<spdlog::logger*> installed{nullptr};
 
-// Guards requested, started, in_use and problem_sink: settings may arrive from
-// any Java thread while another one starts the log.
+// Guards requested, started, in_use, notices and problem_sink: settings may
+// arrive from any Java thread while another one starts the log.
 inline std::mutex settings_mutex;
 inline Settings requested;
 inline bool started = false;
 inline std::string in_use;
+// Warning lines for the start of the log, about where it writes.
+inline std::vector<std::string> notices;
 // Where the start's error lines also go when the console is off (standard
 // error); null otherwise.
 inline spdlog::sink_ptr problem_sink;

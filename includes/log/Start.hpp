@@ -26,6 +26,8 @@ struct Destinations {
     std::string inUse;
     // Error lines for the start of the log about the start itself.
     std::vector<std::string> problems;
+    // Warning lines for the start of the log (a file in use stood in for).
+    std::vector<std::string> notices;
 };
 
 // Opens the sinks the requested settings ask for, the arguments of init

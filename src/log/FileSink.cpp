@@ -1,7 +1,6 @@
 #include "log/FileSink.hpp"
 
 #include <dirent.h>
-#include <spdlog/sinks/basic_file_sink.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <utility>
 
 #include "log/LineFile.hpp"
+#include "log/SharedFile.hpp"
 
 namespace Logger {
 
@@ -81,18 +81,14 @@ spdlog::sink_ptr openFile(const FileSettings& file, std::string& error) {
     try {
         const bool shared = detail::openInThisProcess(name);
         const bool rotation = file.maxSize > 0 && rotatable(name);
-        if (rotation || file.blockSize > 0) {
-            LineFileSink::Options options;
-            options.name = name;
-            options.maxSize = rotation ? file.maxSize : 0;
-            options.maxFiles = file.maxFiles;
-            options.blockSize = file.blockSize;
-            options.append = shared;
-            options.report = file.report;
-            return std::make_shared<LineFileSink>(std::move(options));
-        }
-        // The default: spdlog's own sink, as it always was.
-        return std::make_shared<spdlog::sinks::basic_file_sink_mt>(name, !shared);
+        LineFileSink::Options options;
+        options.name = name;
+        options.maxSize = rotation ? file.maxSize : 0;
+        options.maxFiles = file.maxFiles;
+        options.blockSize = file.blockSize;
+        options.append = shared;
+        options.report = file.report;
+        return std::make_shared<LineFileSink>(std::move(options));
     } catch (const spdlog::spdlog_ex& e) {
         error = e.what();
         return nullptr;
@@ -104,10 +100,23 @@ std::string describeFile(const FileSettings& file, const spdlog::sink_ptr& sink)
         return "no file";
     }
     const auto lines = std::dynamic_pointer_cast<LineFileSink>(sink);
-    if (lines != nullptr && lines->rotates()) {
-        return fmt::format("file {} (rotated at {} bytes, {} files kept)", file.name, file.maxSize, file.maxFiles);
+    if (lines == nullptr) {
+        return "file " + file.name;
     }
-    return "file " + file.name;
+    // The name as given, or the file beside it that stands in for it.
+    const std::string name = lines->besideIndex() > 0 ? besideName(file.name, lines->besideIndex()) : file.name;
+    if (lines->rotates()) {
+        return fmt::format("file {} (rotated at {} bytes, {} files kept)", name, file.maxSize, file.maxFiles);
+    }
+    return "file " + name;
+}
+
+std::string standsIn(const spdlog::sink_ptr& sink) {
+    const auto lines = std::dynamic_pointer_cast<LineFileSink>(sink);
+    if (lines == nullptr || lines->besideIndex() == 0) {
+        return "";
+    }
+    return lines->fileName();
 }
 
 }  // namespace Logger

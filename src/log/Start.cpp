@@ -52,6 +52,11 @@ Destinations openDestinations(const Settings& requested, const std::string& file
         to.problems.emplace_back(
             "Could not start the thread that flushes the log file: every line is flushed as it is written");
     }
+    if (const std::string beside = standsIn(to.fileSink); !beside.empty()) {
+        to.notices.push_back(
+            fmt::format("Log file {} is in use by another process, so it is left as it is: this process logs to {}",
+                        absolutePath(file.name), beside));
+    }
     if (!fileError.empty()) {
         to.problems.push_back(fmt::format(
             "Could not open log file {}, {}: {}", absolutePath(file.name),
@@ -78,6 +83,7 @@ void install(const std::shared_ptr<spdlog::logger>& logger, Destinations& starte
     for (std::string& problem : started.problems) {
         requested.problems.push_back(std::move(problem));
     }
+    notices = std::move(started.notices);
     if (started.consoleSink == nullptr) {
         problem_sink = started.report;
     }
